@@ -1,0 +1,24 @@
+// The request and reply exchange with the Tarnel application over the user's
+// notification center.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+/// Notification that carries a command text to the application.
+inline constexpr std::string_view commandName = "dev.tarnel.command";
+/// Notification that carries the application's reply text back.
+inline constexpr std::string_view statusName = "dev.tarnel.status";
+/// How long `sendAndWait` waits for a reply.
+inline constexpr std::chrono::duration<double> replyTimeout{2.0};
+/// What the user sees on standard error when no reply came; ends in its own newline.
+inline constexpr std::string_view noReplyMessage = "Tarnel không phản hồi — app đang chạy chứ?\n";
+
+/// Posts `text` as a request and returns at once. Never fails visibly.
+void postCommand(const std::string& text);
+
+/// Posts `text` as a request and waits up to `replyTimeout` for the reply.
+/// Returns the reply text, or nothing when none arrived in time.
+std::optional<std::string> sendAndWait(const std::string& text);

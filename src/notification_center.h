@@ -1,0 +1,39 @@
+// The seam between the front end and the platform's notification service.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+/// The user's notification center: named notifications that carry one string.
+/// Abstract so that the front end does not know which platform it runs on; the
+/// real implementations are the D-Bus session bus (Linux) and CoreFoundation's
+/// distributed notification center (macOS).
+class NotificationCenter {
+public:
+  using Observer = std::function<void(const std::string& object)>;
+
+  virtual ~NotificationCenter() = default;
+
+  /// Posts notification `name` carrying `object`, delivered immediately. No result.
+  virtual void post(std::string_view name, const std::string& object) = 0;
+
+  /// Calls `observer` for every `name` notification from any sender whose object
+  /// is a string, while `run` runs. One observer at a time.
+  virtual void addObserver(std::string_view name, Observer observer) = 0;
+
+  /// Removes the observer; it is never called afterwards.
+  virtual void removeObserver() = 0;
+
+  /// Dispatches notifications until `stop` is called or `timeout` has passed.
+  virtual void run(std::chrono::duration<double> timeout) = 0;
+
+  /// Ends the current `run` early; called from within an observer.
+  virtual void stop() = 0;
+};
+
+/// The default center of this platform for the current user. Never null: when
+/// the user has no reachable center, posting does nothing and `run` returns at once.
+std::unique_ptr<NotificationCenter> defaultCenter();
