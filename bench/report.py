@@ -1,0 +1,101 @@
+#!/usr/bin/env python3
+"""Turns the raw results of scripts/bench.sh into a Markdown report.
+
+usage: report.py WORK_DIR             print the report for the results in WORK_DIR
+       report.py --readme README REPORT  put REPORT between the bench markers of README
+"""
+import json
+import os
+import platform
+import sys
+import time
+
+BEGIN, END = "<!-- bench:begin -->", "<!-- bench:end -->"
+
+
+def medians(path):
+    with open(path) as f:
+        return {r["command"]: r for r in json.load(f)["results"]}
+
+
+def ms(seconds):
+    return f"{seconds * 1000:.2f} ms" if seconds < 1 else f"{seconds:.3f} s"
+
+
+def cpu():
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown CPU"
+
+
+def report(work):
+    rows, detail = [], []
+
+    def compare(what, results, ours, base, target, limit, below=False):
+        a, b = results[ours]["median"], results[base]["median"]
+        ratio = a / b
+        ok = ratio < limit if below else ratio <= limit
+        rows.append(f"| {what} | {ms(a)} | {base}: {ms(b)} | {ratio:.2f}× | {target} | {'✓' if ok else '✗'} |")
+
+    hb = medians(os.path.join(work, "heartbeat.json"))
+    rq = medians(os.path.join(work, "request.json"))
+    compare("heartbeat `tarnelctl busy`", hb, "tarnelctl busy", "C sd-bus emit", "≤ 1.0×", 1.0)
+    compare("heartbeat `tarnelctl busy`", hb, "tarnelctl busy", "dbus-send", "< 1.0×", 1.0, below=True)
+    compare("request `tarnelctl status`", rq, "tarnelctl status", "C sd-bus round trip", "≤ 1.1×", 1.1)
+    files = {}
+    for op in ("install", "uninstall"):
+        for size in (1, 10):
+            r = medians(os.path.join(work, f"{op}-{size}.json"))
+            ours = f"tarnelctl {op}-claude-hooks ({size} MB)"
+            files[op, size] = r[ours]["median"]
+            compare(f"`{op}-claude-hooks`, {size} MB file", r, ours, f"jq ({size} MB)", "≤ 0.5×", 0.5)
+            detail += r.values()
+        growth = files[op, 10] / files[op, 1]
+        rows.append(f"| `{op}-claude-hooks`, 10 MB vs 1 MB | {ms(files[op, 10])} | 1 MB: {ms(files[op, 1])} "
+                    f"| {growth:.1f}× | ≤ 12× (linear) | {'✓' if growth <= 12 else '✗'} |")
+    with open(os.path.join(work, "rss.txt")) as f:
+        ours_kib, base_kib = map(int, f.read().split())
+    rows.append(f"| heartbeat peak RSS | {ours_kib / 1024:.2f} MiB | C sd-bus emit: {base_kib / 1024:.2f} MiB "
+                f"| {ours_kib / base_kib:.2f}× | < 3 MiB | {'✓' if ours_kib < 3 * 1024 else '✗'} |")
+    detail = list(hb.values()) + list(rq.values()) + detail
+
+    out = [
+        f"Measured by `make bench` on {time.strftime('%Y-%m-%d')}, {cpu()}, {os.cpu_count()} cores, "
+        "on a private `dbus-daemon` with the stand-in application replying; medians of hyperfine runs.",
+        "",
+        "| What | tarnelctl | baseline | ratio | target | met |",
+        "|---|---|---|---|---|---|",
+        *rows,
+        "",
+        "<details><summary>All runs</summary>",
+        "",
+        "| command | median | mean ± σ | min | runs |",
+        "|---|---|---|---|---|",
+    ]
+    for r in detail:
+        out.append(f"| {r['command']} | {ms(r['median'])} | {ms(r['mean'])} ± {ms(r['stddev'] or 0)} "
+                   f"| {ms(r['min'])} | {len(r['times'])} |")
+    out += ["", "</details>"]
+    return "\n".join(out) + "\n"
+
+
+def update_readme(readme, report_path):
+    with open(readme) as f:
+        text = f.read()
+    with open(report_path) as f:
+        body = f.read()
+    start, end = text.index(BEGIN) + len(BEGIN), text.index(END)
+    with open(readme, "w") as f:
+        f.write(text[:start] + "\n" + body + text[end:])
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "--readme":
+        update_readme(sys.argv[2], sys.argv[3])
+    else:
+        sys.stdout.write(report(sys.argv[1]))
