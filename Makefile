@@ -1,9 +1,18 @@
-# Thin wrapper over CMake. `make` builds, `make test` runs every test,
-# `make demo` shows the program at work on a private bus, `make bench` measures it.
+# Thin wrapper over CMake.
+#   make         build build/tarnelctl
+#   make test    every test: the suite, the suite again under ASan+UBSan, each fuzzer for 30 s
+#   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
+#   make bench   measure against the baselines and refresh README's Performance section
+#   make fuzz    run each fuzzer for FUZZ_SECONDS
 BUILD ?= build
+SAN   ?= build-san
+FUZZB ?= build-fuzz
 JOBS  ?= $(shell nproc)
+# The nested make of CMake would otherwise announce every directory it enters.
+BUILD_CMD = env -u MAKEFLAGS -u MAKELEVEL cmake --build
+FUZZ_SECONDS ?= 300
 
-.PHONY: all setup build test demo bench clean
+.PHONY: all setup build test unit-test sanitized-test fuzz demo bench clean
 
 all: build
 
@@ -12,10 +21,24 @@ setup:
 
 build: setup
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
-	@cmake --build $(BUILD) -j $(JOBS)
+	@$(BUILD_CMD) $(BUILD) -j $(JOBS)
 
 test: build
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30
+	@$(MAKE) --no-print-directory sanitized-test
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+sanitized-test: setup
+	@CC=clang CXX=clang++ cmake -S . -B $(SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNEL_SANITIZE=ON >/dev/null
+	@$(BUILD_CMD) $(SAN) -j $(JOBS)
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(SAN) --output-on-failure -j $(JOBS)
+
+fuzz: setup
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZB) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTARNEL_SANITIZE=ON -DTARNEL_FUZZ=ON >/dev/null
+	@$(BUILD_CMD) $(FUZZB) -j $(JOBS) --target fuzzers
+	@scripts/fuzz.sh $(FUZZB) $(FUZZ_SECONDS)
 
 demo: build
 	@scripts/demo.sh $(BUILD)
@@ -24,4 +47,4 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) build-*
+	rm -rf $(BUILD) $(SAN) $(FUZZB) fuzz/corpus-work
