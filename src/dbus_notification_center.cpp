@@ -1,1 +1,164 @@
-// placeholder, being written
+// The user's notification center on Linux: signals on the D-Bus session bus.
+//
+// A notification named N carrying the string O is the signal with object path
+// "/" + (N up to its last dot, dots turned into slashes), interface N up to its
+// last dot, member N's last component, and the single string argument O:
+// "dev.tarnel.command" is path /dev/tarnel, interface dev.tarnel, member command.
+//
+// Every wait is bounded. The heartbeat runs before each tool call of an AI
+// agent, so a session bus that is missing, or one that accepts the connection
+// but never answers, must cost it next to nothing and never an error.
+#include <systemd/sd-bus.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <exception>
+#include <utility>
+
+#include "notification_center.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// How long closing a connection may spend handing queued messages to the bus.
+constexpr std::chrono::milliseconds flushLimit{150};
+
+/// Microseconds left until `deadline`, 0 when it has passed.
+uint64_t microsecondsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<uint64_t>(left) : 0;
+}
+
+/// Writes out what is queued on `bus` (the handshake first, if it is still
+/// going on) until nothing is left or `deadline` has passed. Unlike
+/// sd_bus_flush, it neither waits without limit nor waits for the bus's reply
+/// to our Hello: the messages only have to be in the daemon's hands.
+void flush(sd_bus* bus, Clock::time_point deadline) {
+  for (;;) {
+    uint64_t queued = 0;
+    if (sd_bus_get_n_queued_write(bus, &queued) < 0 || queued == 0) return;
+    uint64_t left = microsecondsUntil(deadline);
+    if (left == 0) return;
+    int r = sd_bus_process(bus, nullptr);
+    if (r < 0) return;
+    if (r > 0) continue;
+    r = sd_bus_wait(bus, left);
+    if (r < 0 && r != -EINTR) return;
+  }
+}
+
+struct BusCloser {
+  void operator()(sd_bus* bus) const {
+    flush(bus, Clock::now() + flushLimit);
+    sd_bus_close_unref(bus);
+  }
+};
+using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
+
+struct SlotUnref {
+  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+};
+using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
+
+/// Where the signal of one notification name goes on the bus.
+struct SignalAddress {
+  std::string path;
+  std::string interface;
+  std::string member;
+};
+
+SignalAddress signalAddress(std::string_view name) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return {"/", "", std::string(name)};
+  SignalAddress address{"/", std::string(name.substr(0, dot)), std::string(name.substr(dot + 1))};
+  for (char c : address.interface) address.path += c == '.' ? '/' : c;
+  return address;
+}
+
+/// The session bus as a notification center. Without a bus it posts nothing
+/// and its `run` returns at once.
+class DBusNotificationCenter final : public NotificationCenter {
+public:
+  explicit DBusNotificationCenter(BusPtr bus) : bus_(std::move(bus)) {}
+  ~DBusNotificationCenter() override { removeObserver(); }
+
+  void post(std::string_view name, const std::string& object) override {
+    if (!bus_) return;
+    auto address = signalAddress(name);
+    // Nothing to report when it fails: a post nobody hears has no result either.
+    (void)sd_bus_emit_signal(bus_.get(), address.path.c_str(), address.interface.c_str(), address.member.c_str(),
+                             "s", object.c_str());
+  }
+
+  void addObserver(std::string_view name, Observer observer) override {
+    removeObserver();
+    if (!bus_) return;
+    auto address = signalAddress(name);
+    sd_bus_slot* slot = nullptr;
+    // Asynchronous, so nothing waits for the daemon's answer; the daemon handles
+    // our messages in order, so the match is in place before a later post.
+    int r = sd_bus_match_signal_async(bus_.get(), &slot, nullptr, nullptr, address.interface.c_str(),
+                                      address.member.c_str(), &DBusNotificationCenter::deliver, nullptr, this);
+    if (r < 0) return;
+    slot_.reset(slot);
+    observer_ = std::move(observer);
+  }
+
+  void removeObserver() override {
+    slot_.reset();
+    observer_ = nullptr;
+  }
+
+  void run(std::chrono::duration<double> timeout) override {
+    stopped_ = false;
+    if (!bus_) return;
+    auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
+    for (;;) {
+      uint64_t left = microsecondsUntil(deadline);
+      int r = sd_bus_process(bus_.get(), nullptr);
+      if (r < 0) return;  // the connection is gone: nothing more can come
+      // After `stop`, what has already arrived is still handled, as a run loop
+      // finishes the batch it is in; only then does the run end.
+      if (r > 0 && left > 0) continue;
+      if (stopped_ || left == 0) return;
+      r = sd_bus_wait(bus_.get(), left);
+      if (r < 0 && r != -EINTR) return;
+    }
+  }
+
+  void stop() override { stopped_ = true; }
+
+private:
+  /// Hands the string argument of a matching signal to the observer; a signal
+  /// whose first argument is not a string, or that has none, is no notification.
+  static int deliver(sd_bus_message* message, void* userdata, sd_bus_error*) {
+    auto* self = static_cast<DBusNotificationCenter*>(userdata);
+    char type = 0;
+    if (sd_bus_message_peek_type(message, &type, nullptr) <= 0 || type != SD_BUS_TYPE_STRING) return 0;
+    const char* text = nullptr;
+    if (sd_bus_message_read_basic(message, SD_BUS_TYPE_STRING, &text) < 0 || !text) return 0;
+    if (!self->observer_) return 0;
+    try {
+      self->observer_(text);
+    } catch (const std::exception&) {
+      return -ENOMEM;  // no exception may cross the C library
+    }
+    return 0;
+  }
+
+  BusPtr bus_;
+  SlotPtr slot_;
+  Observer observer_;
+  bool stopped_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<NotificationCenter> defaultCenter() {
+  // sd_bus_open_user only starts connecting: it neither blocks nor waits for
+  // the daemon. No session bus at all leaves a center that does nothing.
+  sd_bus* bus = nullptr;
+  if (sd_bus_open_user(&bus) < 0) bus = nullptr;
+  return std::make_unique<DBusNotificationCenter>(BusPtr(bus));
+}

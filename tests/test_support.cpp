@@ -57,32 +57,38 @@ static std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
+/// Starts `argv` with standard input closed. Standard output and standard error
+/// are pipes whose read ends go to `outFd` and `errFd`; a stream nobody reads
+/// goes to /dev/null, so that the child neither blocks nor dies of SIGPIPE.
 static pid_t spawnWithPipes(std::vector<std::string> argv, const EnvChanges& changes, int* outFd, int* errFd) {
   std::vector<std::string> env = childEnvironment(changes);
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  int pipes[2][2] = {{-1, -1}, {-1, -1}};
+  int* readEnds[2] = {outFd, errFd};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  for (int i = 0; i < 2; ++i) {
+    if (!readEnds[i]) {
+      posix_spawn_file_actions_addopen(&actions, i + 1, "/dev/null", O_WRONLY, 0);
+      continue;
+    }
+    if (pipe2(pipes[i], O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_adddup2(&actions, pipes[i][1], i + 1);
+  }
   auto args = pointers(argv);
   auto envp = pointers(env);
   pid_t pid = -1;
   int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
-  close(err[1]);
-  if (rc != 0) {
-    close(out[0]);
-    close(err[0]);
-    throw std::runtime_error("cannot start " + argv[0]);
+  for (int i = 0; i < 2; ++i) {
+    if (!readEnds[i]) continue;
+    close(pipes[i][1]);
+    if (rc == 0)
+      *readEnds[i] = pipes[i][0];
+    else
+      close(pipes[i][0]);
   }
-  *outFd = out[0];
-  if (errFd)
-    *errFd = err[0];
-  else
-    close(err[0]);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
   return pid;
 }
 
@@ -129,13 +135,7 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, std::
 }
 
 pid_t spawn(const std::vector<std::string>& argv, const EnvChanges& env, int* stdoutFd) {
-  int out = -1;
-  pid_t pid = spawnWithPipes(argv, env, &out, nullptr);
-  if (stdoutFd)
-    *stdoutFd = out;
-  else
-    close(out);
-  return pid;
+  return spawnWithPipes(argv, env, stdoutFd, nullptr);
 }
 
 std::optional<std::string> readLine(int fd, std::chrono::milliseconds limit) {

@@ -42,7 +42,8 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
               std::chrono::seconds limit = std::chrono::seconds(20));
 
 /// Starts `argv` in the background with the given environment; its standard
-/// output is a pipe whose read end is returned in `stdoutFd` when asked for.
+/// output is a pipe whose read end is returned in `stdoutFd` when asked for,
+/// otherwise /dev/null, as is its standard error.
 pid_t spawn(const std::vector<std::string>& argv, const EnvChanges& env = {}, int* stdoutFd = nullptr);
 
 /// Reads one line (without its newline) from `fd`, waiting at most `limit`.
