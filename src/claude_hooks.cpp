@@ -1,5 +1,31 @@
-// placeholder, being written
+// Claude Code: ~/.claude/settings.json, hook groups, our handlers marked "_origin": "tarnel".
 #include "hook_installers.h"
-#include <stdexcept>
-std::string ClaudeHooks::install() { throw std::runtime_error("not yet"); }
-std::string ClaudeHooks::uninstall() { throw std::runtime_error("not yet"); }
+#include "settings_store.h"
+
+namespace ClaudeHooks {
+namespace {
+
+constexpr std::string_view events[] = {"PreToolUse", "UserPromptSubmit"};
+
+const tarnel::AgentFile agent{
+    .relativePath = ".claude/settings.json",
+    .events = events,
+    .layout = tarnel::Layout::hookGroups,
+    .isOurs = [](const tarnel::json& handler) { return tarnel::hasMarker(handler, "_origin"); },
+    .ourHandler = [](const std::string& command) {
+      return tarnel::json{{"type", "command"}, {"command", command}, {"_origin", "tarnel"}};
+    },
+    .installNote = " Restart Claude Code to load it.",
+    .agentName = "Claude Code",
+    .uninstallWord = "uninstall-claude-hooks",
+    .notAnObject = [] { return std::make_exception_ptr(HookError::notAnObject()); },
+};
+
+}  // namespace
+
+std::string install() { return tarnel::install(agent); }
+std::string uninstall() { return tarnel::uninstall(agent); }
+
+}  // namespace ClaudeHooks
+
+HookError HookError::notAnObject() { return HookError(tarnel::notAnObjectText(ClaudeHooks::agent)); }

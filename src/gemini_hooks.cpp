@@ -1,5 +1,31 @@
-// placeholder, being written
+// Gemini CLI: ~/.gemini/settings.json, hook groups, our handlers named "tarnel".
 #include "hook_installers.h"
-#include <stdexcept>
-std::string GeminiHooks::install() { throw std::runtime_error("not yet"); }
-std::string GeminiHooks::uninstall() { throw std::runtime_error("not yet"); }
+#include "settings_store.h"
+
+namespace GeminiHooks {
+namespace {
+
+constexpr std::string_view events[] = {"BeforeTool", "BeforeAgent"};
+
+const tarnel::AgentFile agent{
+    .relativePath = ".gemini/settings.json",
+    .events = events,
+    .layout = tarnel::Layout::hookGroups,
+    .isOurs = [](const tarnel::json& handler) { return tarnel::hasMarker(handler, "name"); },
+    .ourHandler = [](const std::string& command) {
+      return tarnel::json{{"type", "command"}, {"command", command}, {"name", "tarnel"}};
+    },
+    .installNote = " Restart Gemini CLI to load it.",
+    .agentName = "Gemini CLI",
+    .uninstallWord = "uninstall-gemini-hooks",
+    .notAnObject = [] { return std::make_exception_ptr(GeminiHookError::notAnObject()); },
+};
+
+}  // namespace
+
+std::string install() { return tarnel::install(agent); }
+std::string uninstall() { return tarnel::uninstall(agent); }
+
+}  // namespace GeminiHooks
+
+GeminiHookError GeminiHookError::notAnObject() { return GeminiHookError(tarnel::notAnObjectText(GeminiHooks::agent)); }
