@@ -6,7 +6,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1 seconds=$2
 passed=0 failed=0
-for target in "$build"/fuzz/fuzz_*; do
+for target in "$build"/tarnelctl-fuzzers/fuzz_*; do
   [[ -x $target ]] || continue
   name=$(basename "$target")
   case $name in

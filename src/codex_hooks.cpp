@@ -9,6 +9,8 @@ namespace {
 
 constexpr std::string_view events[] = {"PreToolUse", "UserPromptSubmit"};
 
+}  // namespace
+
 const tarnel::AgentFile agent{
     .relativePath = ".codex/hooks.json",
     .events = events,
@@ -20,8 +22,6 @@ const tarnel::AgentFile agent{
     .uninstallWord = "uninstall-codex-hooks",
     .notAnObject = [] { return std::make_exception_ptr(CodexHookError::notAnObject()); },
 };
-
-}  // namespace
 
 std::string install() { return tarnel::install(agent); }
 std::string uninstall() { return tarnel::uninstall(agent); }

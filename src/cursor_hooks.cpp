@@ -8,6 +8,8 @@ namespace {
 
 constexpr std::string_view events[] = {"beforeShellExecution", "afterFileEdit", "beforeSubmitPrompt"};
 
+}  // namespace
+
 const tarnel::AgentFile agent{
     .relativePath = ".cursor/hooks.json",
     .events = events,
@@ -22,8 +24,6 @@ const tarnel::AgentFile agent{
       if (!tarnel::member(root, "version")) tarnel::setMember(root, "version", 1);
     },
 };
-
-}  // namespace
 
 std::string install() { return tarnel::install(agent); }
 std::string uninstall() { return tarnel::uninstall(agent); }

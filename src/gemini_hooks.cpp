@@ -7,6 +7,8 @@ namespace {
 
 constexpr std::string_view events[] = {"BeforeTool", "BeforeAgent"};
 
+}  // namespace
+
 const tarnel::AgentFile agent{
     .relativePath = ".gemini/settings.json",
     .events = events,
@@ -20,8 +22,6 @@ const tarnel::AgentFile agent{
     .uninstallWord = "uninstall-gemini-hooks",
     .notAnObject = [] { return std::make_exception_ptr(GeminiHookError::notAnObject()); },
 };
-
-}  // namespace
 
 std::string install() { return tarnel::install(agent); }
 std::string uninstall() { return tarnel::uninstall(agent); }

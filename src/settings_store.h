@@ -80,3 +80,9 @@ bool hasMarker(const json& handler, std::string_view key);
 bool runsOurCommand(const json& handler);
 
 }  // namespace tarnel
+
+// Each agent's record, for code that drives the common course directly.
+namespace ClaudeHooks { extern const tarnel::AgentFile agent; }
+namespace CodexHooks { extern const tarnel::AgentFile agent; }
+namespace GeminiHooks { extern const tarnel::AgentFile agent; }
+namespace CursorHooks { extern const tarnel::AgentFile agent; }

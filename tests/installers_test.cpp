@@ -339,6 +339,10 @@ const Failure failures[] = {
     {"BareScalar", [](auto& h) { write(h, "\n  \"text\""); }, notJson + "2, column 3: expected '{' or '[')" + refusal, ""},
     {"TrailingComma", [](auto& h) { write(h, "{\n  \"a\": 1,\n}"); },
      notJson + "3, column 1: unexpected '}'; expected string literal)" + refusal, ""},
+    {"InvalidUtf8", [](auto& h) { write(h, "{\n  \"a\": \"caf\xC3\x28\"}"); },
+     notJson + "2, column 13: invalid string: ill-formed UTF-8 byte)" + refusal, ""},
+    {"NumberOverflow", [](auto& h) { write(h, "{\"a\": 1e400}"); }, notJson + "1, column 11: number out of range)" + refusal,
+     ""},
     {"TooDeep", [](auto& h) { write(h, "{\"a\":" + std::string(100000, '[')); },
      notJson + "1, column 517: nesting deeper than 512 levels)" + refusal, ""},
     {"HooksNotAnObject", [](auto& h) { h.put({{"hooks", h.ours()}}); }, "{file}: \"hooks\" is not an object" + refusal,
@@ -380,6 +384,25 @@ TEST_P(Refusal, ExactMessageAndNothingChanged) {
 
 INSTANTIATE_TEST_SUITE_P(Agents, Refusal, ::testing::Combine(::testing::ValuesIn(agents), ::testing::ValuesIn(failures)),
                          [](auto& info) { return std::get<0>(info.param).word + "_" + std::get<1>(info.param).name; });
+
+// A backup that cannot be made does not stop the write; a home that does not
+// exist yet is made by install and left alone by uninstall.
+TEST_P(Installer, BackupBlockedAndMissingHome) {
+  h.put({{"keep", 1}});
+  fs::create_directories(h.backup);  // the copy fails: a directory stands in its way
+  expectOut(h.tarnelctl("install"), h.installed(a.events));
+  EXPECT_EQ(h.contents()["keep"], 1);
+  EXPECT_TRUE(fs::is_empty(h.backup));
+
+  fs::path missing = h.home.path() / "not" / "yet";
+  auto runAt = [&](const std::string& verb) {
+    return run({TARNELCTL_PATH, verb + "-" + a.word + "-hooks"}, {{"HOME", missing.string()}});
+  };
+  expectOut(runAt("uninstall"), noneFound);
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_EQ(runAt("install").status, 0);
+  EXPECT_TRUE(fs::is_regular_file(missing / a.relativePath));
+}
 
 TEST(CursorVersion, SuppliedOnlyWhenAbsentAndSomethingIsWritten) {
   Home h{agents[3]};
