@@ -11,7 +11,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
-runs=${BENCH_RUNS:-300}
+runs=${BENCH_RUNS:-100}  # per round
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -33,16 +33,24 @@ for _ in $(seq 100); do grep -q ready "$work/standin.out" 2>/dev/null && break; 
 
 export HOME=$work/home
 mkdir -p "$HOME/.claude"
-hf() { hyperfine --style none --export-json "$@" >/dev/null; }
+# hf NAME ROUNDS hyperfine-args...: the commands are timed in ROUNDS alternating
+# rounds, so that a machine whose speed drifts treats them alike.
+hf() {
+  local name=$1 rounds=$2
+  shift 2
+  for ((round = 1; round <= rounds; round++)); do
+    hyperfine --style none --export-json "$work/$name.$round.json" "$@" >/dev/null
+  done
+}
 
 echo "bench: heartbeat" >&2
-hf "$work/heartbeat.json" -N --warmup 50 --runs "$runs" \
+hf heartbeat 10 -N --warmup 20 --runs "$runs" \
   -n "tarnelctl busy" "$build/tarnelctl busy" \
   -n "C sd-bus emit" "$build/bench/bench-c-emit" \
   -n "dbus-send" "dbus-send --session --type=signal /dev/tarnel dev.tarnel.command string:busy"
 
 echo "bench: request and reply" >&2
-hf "$work/request.json" -N --warmup 20 --runs "$runs" \
+hf request 10 -N --warmup 20 --runs "$runs" \
   -n "tarnelctl status" "$build/tarnelctl status" \
   -n "C sd-bus round trip" "$build/bench/bench-c-roundtrip"
 
@@ -57,30 +65,21 @@ for size in 1 10; do
   plain=$work/plain-$size.json installed=$work/installed-$size.json
   python3 "$root/bench/gen_settings.py" $((size * 1000000)) "$plain"
   cp "$plain" "$settings" && "$build/tarnelctl" install-claude-hooks >/dev/null && cp "$settings" "$installed"
-  hf "$work/install-$size.json" --warmup 2 --runs 15 \
+  hf "install-$size" 3 --warmup 1 --runs 5 \
     --prepare "cp $plain $settings; rm -f $settings.tarnel-backup" \
     -n "tarnelctl install-claude-hooks (${size} MB)" "$build/tarnelctl install-claude-hooks" \
     -n "jq (${size} MB)" "jq '$jq_install' $settings >$settings.tmp && mv $settings.tmp $settings"
-  hf "$work/uninstall-$size.json" --warmup 2 --runs 15 \
+  hf "uninstall-$size" 3 --warmup 1 --runs 5 \
     --prepare "cp $installed $settings; rm -f $settings.tarnel-backup" \
     -n "tarnelctl uninstall-claude-hooks (${size} MB)" "$build/tarnelctl uninstall-claude-hooks" \
     -n "jq (${size} MB)" "jq '$jq_uninstall' $settings >$settings.tmp && mv $settings.tmp $settings"
 done
 
 echo "bench: peak memory" >&2
-python3 - "$build" >"$work/rss.txt" <<'PY'
-import os, subprocess, sys
-def peak_kib(cmd):
-    """Largest peak resident set size of the command over 20 runs, in KiB."""
-    best = 0
-    for _ in range(20):
-        child = subprocess.Popen(cmd)
-        _, _, usage = os.wait4(child.pid, 0)
-        best = max(best, usage.ru_maxrss)
-    return best
-build = sys.argv[1]
-print(peak_kib([f"{build}/tarnelctl", "busy"]), peak_kib([f"{build}/bench/bench-c-emit"]))
-PY
+peak() {  # the peak RSS of each of 50 runs, in KiB
+  for _ in $(seq 50); do "$build/bench/bench-peak-rss" "$@"; done | tr '\n' ' '
+}
+{ peak "$build/tarnelctl" busy; echo; peak "$build/bench/bench-c-emit"; echo; } >"$work/rss.txt"
 
 python3 "$root/bench/report.py" "$work" >"$root/bench/results.md"
 python3 "$root/bench/report.py" --readme "$root/README.md" "$root/bench/results.md"
