@@ -21,23 +21,8 @@ using Args = std::vector<std::string>;
 
 const std::string noReply = "Tarnel không phản hồi — app đang chạy chứ?\n";
 
-const std::string usage =
-    "usage: tarnelctl <command>\n"
-    "  tarnelctl on            giữ máy thức (thủ công) / manual hold\n"
-    "  tarnelctl off           gỡ giữ + hủy hẹn giờ + agent / release everything\n"
-    "  tarnelctl 2h | 45m      giữ trong 2 giờ / 45 phút (timer)\n"
-    "  tarnelctl extend 30     giữ thêm 30 phút\n"
-    "  tarnelctl busy [phút]   nhịp \"đang bận\" cho agent AI (bỏ trống → theo Cài đặt)\n"
-    "  tarnelctl status        trạng thái / current status\n"
-    "\n"
-    "  tarnelctl install-claude-hooks     bật tích hợp Claude Code (opt-in)\n"
-    "  tarnelctl uninstall-claude-hooks   gỡ tích hợp\n"
-    "  tarnelctl install-codex-hooks      bật tích hợp Codex (opt-in; cần /hooks trust)\n"
-    "  tarnelctl uninstall-codex-hooks    gỡ tích hợp Codex\n"
-    "  tarnelctl install-gemini-hooks     bật tích hợp Gemini CLI (opt-in)\n"
-    "  tarnelctl uninstall-gemini-hooks   gỡ tích hợp Gemini\n"
-    "  tarnelctl install-cursor-hooks     bật tích hợp Cursor (opt-in)\n"
-    "  tarnelctl uninstall-cursor-hooks   gỡ tích hợp Cursor";
+// The usage text, byte for byte, as the user must see it.
+const std::string usage = ts::readFile(fs::path(SOURCE_DIR) / "tests" / "fixtures" / "usage.txt");
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
