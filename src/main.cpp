@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 #include "app_messaging.h"
 #include "command_text.h"
 #include "hook_installers.h"
+#include "write_all.h"
 
 namespace {
 
@@ -45,16 +45,6 @@ constexpr HookCommand hookCommands[] = {
     {"install-cursor-hooks", CursorHooks::install}, {"uninstall-cursor-hooks", CursorHooks::uninstall},
 };
 
-/// Writes all of `text` to `fd`, in one write where the system allows it.
-void writeAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nobody is reading; nothing better to do
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-}
-
 int runHookCommand(std::string (*operation)()) {
   try {
     writeAll(STDOUT_FILENO, operation() + "\n");
@@ -68,7 +58,8 @@ int runHookCommand(std::string (*operation)()) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A reader that went away must not kill us before the exit status is set.
+  // A reader that went away must not kill us before the exit status is set;
+  // what it would not take is dropped, and the status still tells.
   signal(SIGPIPE, SIG_IGN);
 
   const std::vector<std::string_view> rawArgs(argv + (argc > 0 ? 1 : 0), argv + argc);

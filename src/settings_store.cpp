@@ -1,4 +1,5 @@
 #include "settings_store.h"
+#include "write_all.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -78,17 +79,6 @@ bool sameFile(const char* a, const std::string& b) {
   struct stat first, second;
   return stat(a, &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
          first.st_ino == second.st_ino;
-}
-
-/// Writes all of `bytes`; false with errno set when the system refuses.
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 /// Reads the whole file behind `fd`; false with errno set on failure.
