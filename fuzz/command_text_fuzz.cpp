@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "command_text.h"
+#include "cli/command_text.h"
 
 static void check(bool ok) {
   if (!ok) abort();

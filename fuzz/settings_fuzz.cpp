@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "settings_store.h"
+#include "hooks/settings_store.h"
 
 namespace fs = std::filesystem;
 using tarnel::json;

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app_messaging.h"
-#include "command_text.h"
-#include "hook_installers.h"
-#include "write_all.h"
+#include "messaging/app_messaging.h"
+#include "cli/command_text.h"
+#include "hooks/hook_installers.h"
+#include "util/write_all.h"
 
 namespace {
 

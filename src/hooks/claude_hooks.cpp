@@ -1,6 +1,6 @@
 // Claude Code: ~/.claude/settings.json, hook groups, our handlers marked "_origin": "tarnel".
-#include "hook_installers.h"
-#include "settings_store.h"
+#include "hooks/hook_installers.h"
+#include "hooks/settings_store.h"
 
 namespace ClaudeHooks {
 namespace {

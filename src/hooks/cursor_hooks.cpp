@@ -1,7 +1,7 @@
 // Cursor: ~/.cursor/hooks.json, flat entries known by their command text, and
 // a "version" member that a writing install supplies when it is missing.
-#include "hook_installers.h"
-#include "settings_store.h"
+#include "hooks/hook_installers.h"
+#include "hooks/settings_store.h"
 
 namespace CursorHooks {
 namespace {

@@ -1,4 +1,4 @@
-#include "command_text.h"
+#include "cli/command_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Gemini CLI: ~/.gemini/settings.json, hook groups, our handlers named "tarnel".
-#include "hook_installers.h"
-#include "settings_store.h"
+#include "hooks/hook_installers.h"
+#include "hooks/settings_store.h"
 
 namespace GeminiHooks {
 namespace {

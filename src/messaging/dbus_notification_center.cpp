@@ -15,7 +15,7 @@
 #include <exception>
 #include <utility>
 
-#include "notification_center.h"
+#include "messaging/notification_center.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "settings_json.h"
+#include "settings/settings_json.h"
 
 #include <algorithm>
 #include <memory>

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "hook_installers.h"
-#include "settings_json.h"
+#include "hooks/hook_installers.h"
+#include "settings/settings_json.h"
 
 namespace tarnel {
 

@@ -1,5 +1,5 @@
-#include "settings_store.h"
-#include "write_all.h"
+#include "hooks/settings_store.h"
+#include "util/write_all.h"
 
 #include <fcntl.h>
 #include <pwd.h>

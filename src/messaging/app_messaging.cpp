@@ -1,9 +1,9 @@
-#include "app_messaging.h"
+#include "messaging/app_messaging.h"
 
 #include <memory>
 #include <mutex>
 
-#include "notification_center.h"
+#include "messaging/notification_center.h"
 
 namespace {
 

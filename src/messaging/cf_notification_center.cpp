@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "notification_center.h"
+#include "messaging/notification_center.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Codex: ~/.codex/hooks.json, hook groups, our handlers known by their command
 // text. Codex skips a whole file with an unknown top-level member, so nothing
 // but "hooks" is ever written at the top.
-#include "hook_installers.h"
-#include "settings_store.h"
+#include "hooks/hook_installers.h"
+#include "hooks/settings_store.h"
 
 namespace CodexHooks {
 namespace {
