@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -10,7 +12,8 @@
 
 #include "messaging/app_messaging.h"
 #include "cli/command_text.h"
-#include "hooks/hook_installers.h"
+#include "hooks/agents.h"
+#include "hooks/hook_commands.h"
 #include "util/write_all.h"
 
 namespace {
@@ -33,22 +36,19 @@ constexpr std::string_view usage =
     "  tarnelctl install-cursor-hooks     bật tích hợp Cursor (opt-in)\n"
     "  tarnelctl uninstall-cursor-hooks   gỡ tích hợp Cursor";
 
-struct HookCommand {
-  std::string_view word;
-  std::string (*operation)();
-};
+/// Prints `text` and a newline. When standard output refuses it, says so
+/// on standard error and turns `status` into 1; `done` tells what happened all the same.
+int print(const std::string& text, int status, std::string_view done = "") {
+  if (writeAll(STDOUT_FILENO, text + "\n")) return status;
+  std::string error = "tarnelctl: cannot write to standard output: " + std::string(std::strerror(errno));
+  writeAll(STDERR_FILENO, error + std::string(done) + "\n");
+  return 1;
+}
 
-constexpr HookCommand hookCommands[] = {
-    {"install-claude-hooks", ClaudeHooks::install}, {"uninstall-claude-hooks", ClaudeHooks::uninstall},
-    {"install-codex-hooks", CodexHooks::install},   {"uninstall-codex-hooks", CodexHooks::uninstall},
-    {"install-gemini-hooks", GeminiHooks::install}, {"uninstall-gemini-hooks", GeminiHooks::uninstall},
-    {"install-cursor-hooks", CursorHooks::install}, {"uninstall-cursor-hooks", CursorHooks::uninstall},
-};
-
-int runHookCommand(std::string (*operation)()) {
+int runHook(const tarnel::HookCommand& command) {
   try {
-    writeAll(STDOUT_FILENO, operation() + "\n");
-    return 0;
+    auto outcome = tarnel::runHookCommand(command);
+    return print(outcome.message, 0, outcome.wrote ? " — the settings file was changed all the same." : "");
   } catch (const std::exception& error) {
     writeAll(STDERR_FILENO, std::string(error.what()) + "\n");
     return 1;
@@ -58,30 +58,21 @@ int runHookCommand(std::string (*operation)()) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A reader that went away must not kill us before the exit status is set;
-  // what it would not take is dropped, and the status still tells.
+  // A reader that went away must not kill us: the write fails, and we say so.
   signal(SIGPIPE, SIG_IGN);
 
   const std::vector<std::string_view> rawArgs(argv + (argc > 0 ? 1 : 0), argv + argc);
 
-  if (!rawArgs.empty()) {
-    for (const auto& command : hookCommands)
-      if (rawArgs[0] == command.word) return runHookCommand(command.operation);
-  }
+  if (!rawArgs.empty())
+    if (auto command = tarnel::hookCommand(rawArgs[0])) return runHook(*command);
 
   auto text = commandText(rawArgs);
-  if (!text) {
-    writeAll(STDOUT_FILENO, std::string(usage) + "\n");
-    return 2;
-  }
+  if (!text) return print(std::string(usage), 2);
   if (isHeartbeat(*text)) {
     postCommand(*text);
     return 0;
   }
-  if (auto reply = sendAndWait(*text)) {
-    writeAll(STDOUT_FILENO, *reply + "\n");
-    return 0;
-  }
+  if (auto reply = sendAndWait(*text)) return print(*reply, 0);
   writeAll(STDERR_FILENO, noReplyMessage);
   return 1;
 }

@@ -1,22 +1,13 @@
 #include "settings/settings_json.h"
 
 #include <algorithm>
-#include <memory>
-#include <optional>
-#include <unordered_map>
+#include <cstring>
 #include <utility>
-#include <vector>
 
 namespace tarnel {
 namespace {
 
-using Members = json::object_t::Container;  // ordered_map is a vector of key/value pairs
-
-/// Objects up to this size find a repeated key by a plain scan; larger ones
-/// keep a hash index of their keys.
-constexpr std::size_t scanLimit = 16;
-
-/// Where in `text` the character at `index` stands, 1-based.
+/// Where the character at `index` stands, 1-based.
 std::pair<std::size_t, std::size_t> lineAndColumn(std::string_view text, std::size_t index) {
   index = std::min(index, text.size());
   std::string_view before = text.substr(0, index);
@@ -25,38 +16,44 @@ std::pair<std::size_t, std::size_t> lineAndColumn(std::string_view text, std::si
   return {line, lineStart == std::string_view::npos ? index + 1 : index - lineStart};
 }
 
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 /// The first character of the top-level value: past a byte order mark and whitespace.
 std::size_t firstValueAt(std::string_view text) {
   std::size_t i = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r')) ++i;
+  while (i < text.size() && isSpace(text[i])) ++i;
   return i;
+}
+
+/// Just past the string whose opening quote is at `at`.
+std::size_t stringEnd(std::string_view text, std::size_t at) {
+  for (std::size_t i = at + 1;;) {
+    const void* quote = std::memchr(text.data() + i, '"', text.size() - i);
+    if (!quote) return text.size();
+    std::size_t q = static_cast<std::size_t>(static_cast<const char*>(quote) - text.data());
+    std::size_t slashes = 0;
+    while (q - slashes > at && text[q - slashes - 1] == '\\') ++slashes;
+    if (slashes % 2 == 0) return q + 1;
+    i = q + 1;
+  }
 }
 
 /// The bracket that opens the first container nested deeper than `maxJsonDepth`.
 std::size_t tooDeepAt(std::string_view text) {
   std::size_t depth = 0;
-  bool inString = false, escaped = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (inString) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '{' || c == '[') {
-      if (++depth > maxJsonDepth) return i;
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
+    if (c == '"') i = stringEnd(text, i) - 1;
+    else if ((c == '{' || c == '[') && ++depth > maxJsonDepth) return i;
+    else if (c == '}' || c == ']') --depth;
   }
   return text.size();
 }
 
 /// The parser's own account of an error, without its exception name, position
 /// and token echo: "unexpected end of input; expected '}'", "invalid literal".
-std::string plainReason(const nlohmann::detail::exception& error, const std::string& lastToken) {
-  if (error.id == 406) return "number out of range";
+std::string plainReason(const json::exception& error, const std::string& lastToken) {
+  if (dynamic_cast<const json::out_of_range*>(&error)) return "number out of range";
   std::string text = error.what();
   if (auto end = text.find("] "); text.starts_with("[json.exception.") && end != std::string::npos)
     text.erase(0, end + 2);
@@ -69,56 +66,32 @@ std::string plainReason(const nlohmann::detail::exception& error, const std::str
   return text;
 }
 
-/// Builds the parsed value from nlohmann's SAX events. Members are appended
-/// to their object's vector directly: ordered_map's own insertion searches all
-/// members first, which makes large objects quadratic to read.
-class Builder {
+/// Follows the parser's events without building anything: it only watches the
+/// nesting depth and that the top level is a container.
+class Checker {
 public:
   enum class Refusal { none, syntax, tooDeep, scalarTopLevel };
 
-  explicit Builder(json& root) : root_(root) {}
-
-  bool null() { return put(nullptr); }
-  bool boolean(bool value) { return put(value); }
-  bool number_integer(json::number_integer_t value) { return put(value); }
-  bool number_unsigned(json::number_unsigned_t value) { return put(value); }
-  bool number_float(json::number_float_t value, const std::string&) { return put(value); }
-  bool string(std::string& value) { return put(std::move(value)); }
+  bool null() { return scalar(); }
+  bool boolean(bool) { return scalar(); }
+  bool number_integer(json::number_integer_t) { return scalar(); }
+  bool number_unsigned(json::number_unsigned_t) { return scalar(); }
+  bool number_float(json::number_float_t, const std::string&) { return scalar(); }
+  bool string(std::string&) { return scalar(); }
   bool binary(json::binary_t&) { return false; }  // JSON text holds none
-  bool start_object(std::size_t) { return open(json::value_t::object); }
-  bool start_array(std::size_t) { return open(json::value_t::array); }
-  bool end_object() { return close(); }
-  bool end_array() { return close(); }
+  bool key(std::string&) { return true; }
+  bool start_object(std::size_t) { return open(); }
+  bool start_array(std::size_t) { return open(); }
+  bool end_object() { return --depth_, true; }
+  bool end_array() { return --depth_, true; }
 
-  bool key(std::string& name) {
-    Frame& frame = frames_.back();
-    auto& members = static_cast<Members&>(frame.container->get_ref<json::object_t&>());
-    if (members.size() == scanLimit && frame.index.empty())
-      for (std::size_t i = 0; i < members.size(); ++i) frame.index.emplace(members[i].first, i);
-    std::optional<std::size_t> earlier;
-    if (frame.index.empty()) {
-      auto found = std::find_if(members.begin(), members.end(), [&](const auto& m) { return m.first == name; });
-      if (found != members.end()) earlier = static_cast<std::size_t>(found - members.begin());
-    } else if (auto [at, added] = frame.index.try_emplace(name, members.size()); !added) {
-      earlier = at->second;
-    }
-    if (earlier) {
-      pending_ = &members[*earlier].second;  // a repeated key keeps its place, takes the new value
-    } else {
-      members.emplace_back(std::move(name), json());
-      pending_ = &members.back().second;
-    }
-    return true;
-  }
-
-  bool parse_error(std::size_t charsRead, const std::string& lastToken, const nlohmann::detail::exception& error) {
+  bool parse_error(std::size_t charsRead, const std::string& lastToken, const json::exception& error) {
     refusal_ = Refusal::syntax;
     errorAt_ = charsRead > 0 ? charsRead - 1 : 0;
     reason_ = plainReason(error, lastToken);
     return false;
   }
 
-  /// Why the parse stopped, for a text in which the parser found no fault of its own.
   JsonSyntaxError failure(std::string_view text) const {
     std::size_t at = errorAt_;
     std::string reason = reason_;
@@ -134,122 +107,168 @@ public:
   }
 
 private:
-  struct Frame {
-    json* container;
-    std::unordered_map<std::string, std::size_t> index;  // key to position, once past scanLimit
-  };
-
-  /// Where the next value goes: the member named by the last key, or a new
-  /// element at the end of the open array.
-  json* slot() {
-    json& container = *frames_.back().container;
-    if (container.is_object()) return pending_;
-    auto& elements = container.get_ref<json::array_t&>();
-    elements.emplace_back();
-    return &elements.back();
+  bool scalar() {
+    if (depth_ == 0) refusal_ = Refusal::scalarTopLevel;
+    return depth_ > 0;
+  }
+  bool open() {
+    if (++depth_ <= maxJsonDepth) return true;
+    refusal_ = Refusal::tooDeep;
+    return false;
   }
 
-  template <class Value>
-  bool put(Value&& value) {
-    if (frames_.empty()) {
-      refusal_ = Refusal::scalarTopLevel;
-      return false;
-    }
-    *slot() = std::forward<Value>(value);
-    return true;
-  }
-
-  bool open(json::value_t kind) {
-    if (frames_.size() >= maxJsonDepth) {
-      refusal_ = Refusal::tooDeep;
-      return false;
-    }
-    json* target = frames_.empty() ? &root_ : slot();
-    *target = json(kind);
-    frames_.push_back({target, {}});
-    return true;
-  }
-
-  bool close() {
-    frames_.pop_back();
-    return true;
-  }
-
-  json& root_;
-  std::vector<Frame> frames_;
-  json* pending_ = nullptr;
+  std::size_t depth_ = 0;
   Refusal refusal_ = Refusal::none;
   std::size_t errorAt_ = 0;
   std::string reason_;
 };
 
-/// Hands the serializer's output on in large pieces. (The serializer's own
-/// adapters go through std::ostream per character or grow one string for the
-/// whole text; both cost more than the rest of a save.)
-class ChunkedOutput : public nlohmann::detail::output_adapter_protocol<char> {
-public:
-  explicit ChunkedOutput(const std::function<void(std::string_view)>& write) : write_(write) {}
-
-  void write_character(char c) override {
-    if (used_ == sizeof buffer_) flush();
-    buffer_[used_++] = c;
+/// The comments of a text that the parser accepted with comments, each
+/// `//` comment with its newline.
+std::vector<Span> findComments(std::string_view text) {
+  std::vector<Span> found;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') {
+      i = stringEnd(text, i) - 1;
+    } else if (text[i] == '/' && i + 1 < text.size()) {
+      bool line = text[i + 1] == '/';
+      std::size_t end = line ? text.find('\n', i + 2) : text.find("*/", i + 2);
+      end = end == std::string_view::npos ? text.size() : end + (line ? 1 : 2);
+      found.push_back({i, end});
+      i = end - 1;
+    }
   }
-
-  void write_characters(const char* text, std::size_t length) override {
-    if (used_ + length > sizeof buffer_) flush();
-    if (length >= sizeof buffer_) return write_(std::string_view(text, length));
-    std::copy_n(text, length, buffer_ + used_);
-    used_ += length;
-  }
-
-  void flush() {
-    if (used_ > 0) write_(std::string_view(buffer_, used_));
-    used_ = 0;
-  }
-
-private:
-  const std::function<void(std::string_view)>& write_;
-  char buffer_[1 << 16];
-  std::size_t used_ = 0;
-};
+  return found;
+}
 
 }  // namespace
 
-JsonSyntaxError::JsonSyntaxError(std::size_t line, std::size_t column, std::string reason)
-    : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason),
-      line_(line), column_(column), reason_(std::move(reason)) {}
+JsonSyntaxError::JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason)
+    : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason) {}
 
-json parseJson(std::string_view text) {
-  json root;
-  Builder builder(root);
-  if (!json::sax_parse(text.data(), text.data() + text.size(), &builder)) throw builder.failure(text);
-  return root;
+JsonText::JsonText(std::string_view text, Comments comments) : text_(text), scanned_(text) {
+  Checker checker;
+  // By pointer and length, so that the whole text is read: the parser would
+  // take a NUL byte for the end of a C string.
+  bool withComments = comments == Comments::allowed;
+  if (!json::sax_parse(text.data(), text.data() + text.size(), &checker, json::input_format_t::json,
+                       true, withComments))
+    throw checker.failure(text);
+  if (auto nul = text.find('\0'); nul != std::string_view::npos) {
+    auto [line, column] = lineAndColumn(text, nul);
+    throw JsonSyntaxError(line, column, "unexpected NUL byte after the end of the settings");
+  }
+  if (withComments) comments_ = findComments(text);
+  if (!comments_.empty()) {
+    blanked_ = text;
+    for (Span c : comments_)
+      for (std::size_t i = c.begin; i < c.end; ++i)
+        if (blanked_[i] != '\n') blanked_[i] = ' ';
+    scanned_ = blanked_;
+  }
+  root_ = firstValueAt(scanned_);
 }
 
-void serializeJson(const json& value, const std::function<void(std::string_view)>& write) {
-  auto output = std::make_shared<ChunkedOutput>(write);
-  try {
-    nlohmann::detail::serializer<json>(output, ' ', json::error_handler_t::strict).dump(value, true, false, 2);
-  } catch (const json::exception&) {
-    throw std::runtime_error("a text in it is not valid UTF-8");
+std::size_t JsonText::skipSpace(std::size_t at) const {
+  while (at < scanned_.size() && isSpace(scanned_[at])) ++at;
+  return at;
+}
+
+std::size_t JsonText::valueEnd(std::size_t at) const {
+  char c = scanned_[at];
+  if (c == '"') return stringEnd(scanned_, at);
+  if (c != '{' && c != '[') {
+    while (at < scanned_.size() && !isSpace(scanned_[at]) && !std::strchr(",]}", scanned_[at])) ++at;
+    return at;
   }
-  output->flush();
+  std::size_t depth = 0;
+  for (std::size_t i = at; i < scanned_.size(); ++i) {
+    c = scanned_[i];
+    if (c == '"') i = stringEnd(scanned_, i) - 1;
+    else if (c == '{' || c == '[') ++depth;
+    else if ((c == '}' || c == ']') && --depth == 0) return i + 1;
+  }
+  return scanned_.size();
+}
+
+std::vector<JsonText::Member> JsonText::members(std::size_t open) const {
+  std::vector<Member> found;
+  for (std::size_t i = skipSpace(open + 1); scanned_[i] == '"';) {
+    Span key{i, stringEnd(scanned_, i)};
+    std::string_view quoted = scanned_.substr(key.begin, key.end - key.begin);
+    std::string name = quoted.find('\\') == std::string_view::npos ? std::string(quoted.substr(1, quoted.size() - 2))
+                                                                    : json::parse(quoted).get<std::string>();
+    std::size_t begin = skipSpace(skipSpace(key.end) + 1);  // past the colon
+    Span value{begin, valueEnd(begin)};
+    found.push_back({key, std::move(name), value});
+    i = skipSpace(value.end);
+    if (scanned_[i] != ',') break;
+    i = skipSpace(i + 1);
+  }
+  return found;
+}
+
+std::vector<Span> JsonText::elements(std::size_t open) const {
+  std::vector<Span> found;
+  for (std::size_t i = skipSpace(open + 1); scanned_[i] != ']';) {
+    found.push_back({i, valueEnd(i)});
+    i = skipSpace(found.back().end);
+    if (scanned_[i] != ',') break;
+    i = skipSpace(i + 1);
+  }
+  return found;
+}
+
+json JsonText::value(Span span) const { return json::parse(scanned_.substr(span.begin, span.end - span.begin)); }
+
+std::vector<Span> JsonText::comments(std::size_t begin, std::size_t end) const {
+  std::vector<Span> inside;
+  for (Span c : comments_)
+    if (c.begin >= begin && c.end <= end) inside.push_back(c);
+  return inside;
+}
+
+namespace {
+
+void write(const json& value, const TextStyle& style, const std::string& indent, std::string& out) {
+  if (!value.is_structured() || value.empty()) {
+    out += value.dump(-1, ' ', false, json::error_handler_t::strict);
+    return;
+  }
+  bool object = value.is_object();
+  std::string inner = indent + style.unit;
+  out += object ? '{' : '[';
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    if (it != value.begin()) out += ',';
+    if (style.multiLine) out += style.newline + inner;
+    else if (it != value.begin()) out += ' ';
+    if (object) out += json(it.key()).dump(-1, ' ', false, json::error_handler_t::strict) + ": ";
+    write(*it, style, inner, out);
+  }
+  if (style.multiLine) out += style.newline + indent;
+  out += object ? '}' : ']';
+}
+
+}  // namespace
+
+std::string writeJson(const json& value, const TextStyle& style, const std::string& indent) {
+  std::string out;
+  try {
+    write(value, style, indent, out);
+  } catch (const json::type_error&) {
+    throw std::domain_error("a text in it is not valid UTF-8");
+  }
+  return out;
 }
 
 bool isListOfObjects(const json& value) {
   return value.is_array() && std::all_of(value.begin(), value.end(), [](const json& e) { return e.is_object(); });
 }
 
-json* member(json& object, std::string_view key) {
-  auto found = object.find(key);
-  return found == object.end() ? nullptr : &*found;
-}
-
 const json* member(const json& object, std::string_view key) {
+  if (!object.is_object()) return nullptr;
   auto found = object.find(key);
   return found == object.end() ? nullptr : &*found;
 }
-
-void setMember(json& object, std::string_view key, json value) { object[std::string(key)] = std::move(value); }
 
 }  // namespace tarnel

@@ -1,12 +1,13 @@
-// Agent settings as JSON values: strict, order-keeping reading and writing,
-// and the shape rules every installer asks of a value.
+// Agent settings as JSON text: strict validation with the place of an error,
+// byte spans of members and elements in a validated text, and a writer for
+// the little text that we add, in the file's own style.
 #pragma once
 
 #include <cstddef>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -15,53 +16,87 @@ namespace tarnel {
 /// A JSON value whose objects keep their members in file order.
 using json = nlohmann::ordered_json;
 
-/// The deepest nesting of objects and arrays that `parseJson` accepts.
+/// The deepest nesting of objects and arrays that a settings file may have.
 inline constexpr std::size_t maxJsonDepth = 512;
 
-/// Why a text is not JSON that `parseJson` accepts, and where (1-based line,
-/// column in bytes, counted as the parser reads).
+/// Why a text is not JSON that we accept, and where: "line 2, column 13: <reason>"
+/// (1-based line, column in bytes).
 class JsonSyntaxError : public std::runtime_error {
 public:
-  JsonSyntaxError(std::size_t line, std::size_t column, std::string reason);
-  std::size_t line() const { return line_; }
-  std::size_t column() const { return column_; }
-  const std::string& reason() const { return reason_; }
-
-private:
-  std::size_t line_, column_;
-  std::string reason_;
+  JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason);
 };
 
-/// Parses `text` as strict JSON whose top level is an object or an array.
-/// Linear in the size of the text, also for objects with very many members;
-/// a key given twice keeps its first place and its last value. Throws
-/// JsonSyntaxError, also for nesting deeper than `maxJsonDepth`.
-json parseJson(std::string_view text);
+/// Whether `//` and `/* */` comments may stand wherever whitespace may.
+enum class Comments { refused, allowed };
 
-/// Writes `value` pretty-printed, piece by piece, through `write`: two-space
-/// indent, UTF-8 and slashes written as they are, no newline at the end.
-/// Throws std::runtime_error for a string that is not valid UTF-8 (only a text
-/// of our own making can hold one); lets what `write` throws pass.
-void serializeJson(const json& value, const std::function<void(std::string_view)>& write);
+/// Bytes [begin, end) of a text.
+struct Span {
+  std::size_t begin = 0, end = 0;
+};
 
-// The shape rules. Any value that fails one counts as absent where it is asked.
+/// A settings text checked whole and strictly: one JSON value whose top level
+/// is an object or an array, nothing after it but whitespace (a NUL byte is no
+/// whitespace), nesting at most `maxJsonDepth` deep, and comments only where
+/// allowed. Throws JsonSyntaxError. Lets a reader find the spans of members
+/// and elements; the spans are those of `text`, comments included.
+class JsonText {
+public:
+  JsonText(std::string_view text, Comments comments);
 
-/// A JSON object.
-inline bool isObject(const json& value) { return value.is_object(); }
+  /// The text as the file holds it.
+  std::string_view text() const { return text_; }
+  /// Where the top-level value begins (past a byte order mark and whitespace).
+  std::size_t root() const { return root_; }
+  /// The character at `at`, read through comments as if they were spaces.
+  char at(std::size_t at) const { return scanned_[at]; }
+
+  /// One member of an object: its key's span, its decoded name and its value's span.
+  struct Member {
+    Span key;
+    std::string name;
+    Span value;
+  };
+  /// The members of the object that opens at `open`, in text order.
+  std::vector<Member> members(std::size_t open) const;
+  /// The elements of the array that opens at `open`, in text order.
+  std::vector<Span> elements(std::size_t open) const;
+  /// The value at `span`, parsed.
+  json value(Span span) const;
+
+  /// The first non-space at or after `at` (comments count as space).
+  std::size_t skipSpace(std::size_t at) const;
+  /// The comments inside [begin, end), in order; for a `//` comment its end is past its newline.
+  std::vector<Span> comments(std::size_t begin, std::size_t end) const;
+
+private:
+  std::size_t valueEnd(std::size_t at) const;
+
+  std::string_view text_;
+  std::string blanked_;      ///< the text with comments turned to spaces, when it has any
+  std::string_view scanned_; ///< `blanked_` when the text has comments, else the text itself
+  std::vector<Span> comments_;
+  std::size_t root_ = 0;
+};
+
+/// How the lines that we write look: one indentation step, the line ending,
+/// and whether containers spread their elements over lines.
+struct TextStyle {
+  std::string unit = "  ";
+  std::string newline = "\n";
+  bool multiLine = true;
+};
+
+/// `value` as JSON text in `style`; the lines after the first start with
+/// `indent`. Strings are written in UTF-8 with slashes as they are; throws
+/// std::domain_error for a string that is not valid UTF-8.
+std::string writeJson(const json& value, const TextStyle& style, const std::string& indent = "");
+
+// Shape rules. Any value that fails one counts as absent where it is asked.
 
 /// A JSON array whose elements are all objects; the empty array is one.
 bool isListOfObjects(const json& value);
 
-/// A JSON string equal to `text`; other kinds are never converted to text.
-inline bool isString(const json& value, std::string_view text) {
-  return value.is_string() && value.get_ref<const std::string&>() == text;
-}
-
-/// The member `key` of `object`, or nullptr when it has none.
-json* member(json& object, std::string_view key);
+/// The member `key` of `object`, or nullptr when it has none or is no object.
 const json* member(const json& object, std::string_view key);
-
-/// Appends `key` with `value` at the end of `object`, or replaces the value in place.
-void setMember(json& object, std::string_view key, json value);
 
 }  // namespace tarnel

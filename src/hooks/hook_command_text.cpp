@@ -1,0 +1,132 @@
+#include "hooks/hook_command_text.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef __APPLE__
+#include <crt_externs.h>
+#include <mach-o/dyld.h>
+#endif
+
+namespace tarnel {
+namespace {
+
+bool isSafe(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || std::strchr("/._-+,:@%=", c);
+}
+
+// The path this program was started by, and the running executable's own.
+#ifdef __APPLE__
+const char* invokedAs() {
+  char** argv = *_NSGetArgv();
+  return argv ? argv[0] : nullptr;
+}
+
+std::string runningExecutable() {
+  char path[PATH_MAX], resolved[PATH_MAX];
+  uint32_t size = sizeof path;
+  if (_NSGetExecutablePath(path, &size) != 0 || !realpath(path, resolved)) return "";
+  return resolved;
+}
+#else
+const char* invokedAs() { return program_invocation_name; }
+
+std::string runningExecutable() {
+  char path[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+  return n > 0 && static_cast<size_t>(n) < sizeof path ? std::string(path, static_cast<size_t>(n)) : "";
+}
+#endif
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+/// The text of the double-quoted piece that opens at `at`, and where it ends;
+/// nothing when it holds an expansion or does not end.
+std::optional<std::string> doubleQuoted(std::string_view word, size_t& at) {
+  std::string text;
+  for (size_t i = at + 1; i < word.size(); ++i) {
+    char c = word[i];
+    if (c == '"') {
+      at = i + 1;
+      return text;
+    }
+    if (c == '$' || c == '`') return std::nullopt;
+    if (c == '\\' && i + 1 < word.size() && std::strchr("\"\\$`", word[i + 1])) c = word[++i];
+    text += c;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string shellWord(std::string_view path) {
+  bool safe = !path.empty();
+  for (char c : path) safe = safe && isSafe(c);
+  if (safe) return std::string(path);
+  std::string word = "'";
+  for (char c : path) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
+
+std::optional<std::string> busyProgram(std::string_view command) {
+  constexpr std::string_view busy = " busy";
+  if (!command.ends_with(busy) || command.size() == busy.size()) return std::nullopt;
+  std::string_view word = command.substr(0, command.size() - busy.size());
+  std::string program;
+  for (size_t i = 0; i < word.size();) {
+    char c = word[i];
+    if (c == '\'') {
+      size_t close = word.find('\'', i + 1);
+      if (close == std::string_view::npos) return std::nullopt;
+      program += word.substr(i + 1, close - i - 1);
+      i = close + 1;
+    } else if (c == '"') {
+      auto text = doubleQuoted(word, i);
+      if (!text) return std::nullopt;
+      program += *text;
+    } else if (c == '\\' && i + 1 < word.size()) {
+      program += word[i + 1];
+      i += 2;
+    } else if (isSafe(c) || c == '~' || static_cast<unsigned char>(c) >= 0x80) {
+      program += c;
+      ++i;
+    } else {
+      return std::nullopt;  // a blank, an operator or an expansion: not one plain word
+    }
+  }
+  return program;
+}
+
+bool isOurProgram(const std::string& program, const HookRules& rules) {
+  return program.substr(program.rfind('/') + 1) == "tarnelctl" || rules.isRunning(program);
+}
+
+HookRules runningProgramRules() {
+  std::string running = runningExecutable();
+  const char* invoked = invokedAs();
+  struct stat self {};
+  bool known = !running.empty() && stat(running.c_str(), &self) == 0;
+  struct stat status;
+  std::string path;
+  if (invoked && invoked[0] == '/' && known && stat(invoked, &status) == 0 && sameFile(status, self)) path = invoked;
+  else if (!running.empty()) path = running;
+  else if (invoked && invoked[0] != '\0') path = invoked;
+  else path = "tarnelctl";
+
+  auto isRunning = [self, known](const std::string& program) {
+    struct stat status;
+    return known && stat(program.c_str(), &status) == 0 && sameFile(status, self);
+  };
+  auto isGone = [](const std::string& program) {
+    struct stat status;
+    return program.starts_with('/') &&
+           (stat(program.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || access(program.c_str(), X_OK) != 0);
+  };
+  return {path, shellWord(path) + " busy", isRunning, isGone};
+}
+
+}  // namespace tarnel

@@ -1,0 +1,42 @@
+// The command that our hook makes an agent run, "<this program> busy", and
+// how to know such a command again.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarnel {
+
+/// `path` as one POSIX shell word: as it is when every character is one of
+/// A–Z a–z 0–9 / . _ - + , : @ % =, otherwise in single quotes, each single
+/// quote written as '\''.
+std::string shellWord(std::string_view path);
+
+/// The program that `command` runs when it is exactly one shell word, one
+/// space and "busy"; the word's quoting (single quotes, double quotes without
+/// expansions, backslashes) removed. Nothing for any other command.
+std::optional<std::string> busyProgram(std::string_view command);
+
+/// What editing a settings file needs to know about programs.
+struct HookRules {
+  std::string program;  ///< the path of the program that our hook runs
+  std::string command;  ///< the hook command text that install writes: `program` as a shell word, " busy"
+  /// Whether `program` names the running executable, under any name.
+  std::function<bool(const std::string& program)> isRunning;
+  /// Whether `program` no longer exists as an executable file.
+  std::function<bool(const std::string& program)> isGone;
+};
+
+/// Whether a hook that runs `program` is ours: its last component is
+/// "tarnelctl", or it is the running executable under another name.
+bool isOurProgram(const std::string& program, const HookRules& rules);
+
+/// The rules for the running program. Its path is the one it was started by
+/// when that is absolute and names the running executable (a package
+/// manager's link outlives upgrades; the versioned file behind it does not),
+/// otherwise the running executable's own.
+HookRules runningProgramRules();
+
+}  // namespace tarnel

@@ -1,0 +1,20 @@
+// The eight hook commands: install or uninstall our hook in one agent's
+// settings file, from finding the file to the message for the user.
+#pragma once
+
+#include <string>
+
+#include "hooks/agents.h"
+
+namespace tarnel {
+
+/// What a hook command did.
+struct HookOutcome {
+  std::string message;  ///< for standard output, without a final newline
+  bool wrote = false;   ///< whether the settings file was changed
+};
+
+/// Runs `command`. Throws SettingsError, whose what() is the whole message.
+HookOutcome runHookCommand(const HookCommand& command);
+
+}  // namespace tarnel

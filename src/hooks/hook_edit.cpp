@@ -1,0 +1,382 @@
+#include "hooks/hook_edit.h"
+
+#include <algorithm>
+
+#include "settings/settings_json.h"
+
+namespace tarnel {
+namespace {
+
+using Member = JsonText::Member;
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+/// The file's own style: its first indentation step (two spaces when it has
+/// none, or a mixed one) and its line ending.
+TextStyle styleOf(std::string_view text) {
+  TextStyle style;
+  std::size_t newline = text.find('\n');
+  if (newline != std::string_view::npos && newline > 0 && text[newline - 1] == '\r') style.newline = "\r\n";
+  for (; newline != std::string_view::npos; newline = text.find('\n', newline + 1)) {
+    std::size_t i = newline + 1;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    if (i == newline + 1 || i == text.size() || text[i] == '\n' || text[i] == '\r') continue;
+    std::string_view unit = text.substr(newline + 1, i - newline - 1);
+    if (unit.find_first_not_of(unit[0]) == std::string_view::npos) style.unit = unit;
+    break;
+  }
+  return style;
+}
+
+/// The blanks that begin the line holding `at`.
+std::string lineIndent(std::string_view text, std::size_t at) {
+  std::size_t start = text.rfind('\n', at);
+  start = start == std::string_view::npos ? 0 : start + 1;
+  std::size_t end = start;
+  while (end < text.size() && isBlank(text[end])) ++end;
+  return std::string(text.substr(start, end - start));
+}
+
+/// Replacements of byte ranges of one text, applied all at once.
+class Splicer {
+public:
+  void replace(Span span, std::string text) { edits_.push_back({span, std::move(text)}); }
+  void cut(Span span) { replace(span, ""); }
+  bool empty() const { return edits_.empty(); }
+
+  std::string apply(std::string_view original) {
+    std::stable_sort(edits_.begin(), edits_.end(), [](auto& a, auto& b) { return a.span.begin < b.span.begin; });
+    std::string out;
+    out.reserve(original.size() + 4096);
+    std::size_t at = 0;
+    for (const auto& edit : edits_) {
+      out.append(original.substr(at, edit.span.begin - at));
+      out += edit.text;
+      at = edit.span.end;
+    }
+    out.append(original.substr(at));
+    return out;
+  }
+
+private:
+  struct Edit {
+    Span span;
+    std::string text;
+  };
+  std::vector<Edit> edits_;
+};
+
+/// A member or an element to add: a key for a member, and the value.
+struct Item {
+  std::optional<std::string> key;
+  json value;
+};
+
+/// A settings text being edited.
+class Editor {
+public:
+  Editor(const JsonText& doc) : doc_(doc), text_(doc.text()), style_(styleOf(text_)) {}
+
+  const JsonText& doc() const { return doc_; }
+
+  /// Adds `items` at the end of the container that opens at `open` and holds
+  /// `existing`; a container spread over lines gets one item per line.
+  void append(std::size_t open, const std::vector<Span>& existing, const std::vector<Item>& items, bool spread) {
+    TextStyle style = style_;
+    style.multiLine = spread;
+    std::string indent = existing.empty() ? lineIndent(text_, open) + style.unit : lineIndent(text_, existing.front().begin);
+    std::string added;
+    for (const Item& item : items) {
+      if (!existing.empty() || !added.empty()) added += ',';
+      if (style.multiLine) added += style.newline + indent;
+      else if (!existing.empty() || !added.empty()) added += ' ';
+      if (item.key) added += writeJson(*item.key, style) + ": ";
+      added += writeJson(item.value, style, indent);
+    }
+    // Into an empty container the items go first, then a line break before
+    // whatever the container held (blanks, comments) and its closing bracket.
+    if (existing.empty() && style.multiLine) added += style.newline + lineIndent(text_, open);
+    std::size_t at = existing.empty() ? open + 1 : existing.back().end;
+    splicer_.replace({at, at}, std::move(added));
+  }
+
+  /// Takes out the items of `items` marked in `gone`, with their separators,
+  /// keeping the comments between them and the others.
+  void remove(const std::vector<Span>& items, const std::vector<bool>& gone, std::size_t open) {
+    auto lastKept = std::find(gone.rbegin(), gone.rend(), false);
+    if (lastKept == gone.rend()) return removeAll(items, open);
+    std::size_t kept = static_cast<std::size_t>(gone.rend() - lastKept) - 1;
+    for (std::size_t i = 0; i < kept; ++i)
+      if (gone[i]) removeBefore(items[i], items[i + 1]);
+    if (kept + 1 < items.size()) removeTrailing(items[kept], items[kept + 1], items.back());
+  }
+
+  /// Whether the container that opens at `open` spreads its items over lines;
+  /// an empty one does as the container around it does.
+  bool spread(std::size_t open, const std::vector<Span>& items, bool outerSpread) const {
+    if (items.empty()) return outerSpread;
+    return text_.substr(open, items.front().begin - open).find('\n') != std::string_view::npos;
+  }
+
+  /// Writes `value` over the bytes of `span`.
+  void replace(Span span, const json& value) { splicer_.replace(span, writeJson(value, style_)); }
+
+  std::optional<std::string> result() {
+    if (splicer_.empty()) return std::nullopt;
+    return splicer_.apply(text_);
+  }
+
+private:
+  /// The items from `first` to `last` that end their container: they go with
+  /// the separator before them; the comments before them stay.
+  void removeTrailing(Span previous, Span first, Span last) {
+    auto comments = doc_.comments(previous.end, first.begin);
+    if (comments.empty()) return splicer_.cut({previous.end, last.end});
+    std::size_t comma = previous.end;
+    while (doc_.at(comma) != ',') ++comma;
+    splicer_.cut({comma, comma + 1});
+    splicer_.cut({std::max(comments.back().end, comma + 1), last.end});
+  }
+
+  /// An item that another follows: it goes with the separator and the blanks after it.
+  void removeBefore(Span item, Span next) {
+    std::size_t end = doc_.skipSpace(item.end) + 1;  // past the comma
+    while (end < next.begin && (isBlank(text_[end]) || text_[end] == '\n' || text_[end] == '\r')) ++end;
+    splicer_.cut({item.begin, end});
+  }
+
+  /// Empties a container: the undoing of `append` to an empty one.
+  void removeAll(const std::vector<Span>& items, std::size_t open) {
+    std::size_t begin = open + 1;
+    for (Span comment : doc_.comments(begin, items.front().begin)) begin = comment.end;
+    std::size_t end = items.back().end;
+    if (text_.substr(end).starts_with(style_.newline)) end += style_.newline.size();
+    else if (text_.substr(end).starts_with("\n")) end += 1;
+    std::string closing = lineIndent(text_, open);
+    if (text_.substr(end).starts_with(closing) && end + closing.size() < text_.size() &&
+        (doc_.at(end + closing.size()) == '}' || doc_.at(end + closing.size()) == ']'))
+      end += closing.size();
+    splicer_.cut({begin, end});
+  }
+
+  const JsonText& doc_;
+  std::string_view text_;
+  TextStyle style_;
+  Splicer splicer_;
+};
+
+const Member* lastNamed(const std::vector<Member>& members, std::string_view name) {
+  auto found = std::find_if(members.rbegin(), members.rend(), [&](const Member& m) { return m.name == name; });
+  return found == members.rend() ? nullptr : &*found;
+}
+
+bool isUnique(const std::vector<Member>& members, std::string_view name) {
+  return std::count_if(members.begin(), members.end(), [&](const Member& m) { return m.name == name; }) == 1;
+}
+
+std::vector<Span> spans(const std::vector<Member>& members) {
+  std::vector<Span> found;
+  for (const Member& m : members) found.push_back({m.key.begin, m.value.end});
+  return found;
+}
+
+json ourElement(const Agent& agent, const std::string& command) {
+  if (agent.layout == Layout::flatEntries) return {{"command", command}};
+  json handler = {{"type", "command"}, {"command", command}};
+  if (!agent.marker.empty()) handler[std::string(agent.marker)] = "tarnel";
+  return {{"hooks", json::array({std::move(handler)})}};
+}
+
+/// The program that a handler's "command" runs with "busy", if it is one word.
+std::optional<std::string> programOf(const json& handler) {
+  const json* command = member(handler, "command");
+  if (!command || !command->is_string()) return std::nullopt;
+  return busyProgram(command->get_ref<const std::string&>());
+}
+
+bool isOurs(const Agent& agent, const json& handler, const HookRules& rules) {
+  const json* marker = agent.marker.empty() ? nullptr : member(handler, agent.marker);
+  if (marker && *marker == "tarnel") return true;
+  auto program = programOf(handler);
+  return program && isOurProgram(*program, rules);
+}
+
+/// The handlers of one element of an event list, with their spans: the
+/// element itself for flat entries, the members of its "hooks" list for a
+/// group. Nothing when a group's "hooks" is not a list of objects.
+struct Handlers {
+  std::vector<Span> spans;
+  std::vector<json> values;
+  std::size_t open = 0;  ///< where the group's "hooks" list opens
+};
+
+std::optional<Handlers> handlersOf(const Agent& agent, const JsonText& doc, Span element, json value) {
+  if (agent.layout == Layout::flatEntries) return Handlers{{element}, std::vector<json>(1, std::move(value))};
+  const json* list = member(value, "hooks");
+  if (!list || !isListOfObjects(*list)) return std::nullopt;
+  const Member* hooks = lastNamed(doc.members(element.begin), "hooks");
+  return Handlers{doc.elements(hooks->value.begin), std::vector<json>(list->begin(), list->end()), hooks->value.begin};
+}
+
+/// An event list's elements, when it is a list of objects.
+struct EventList {
+  std::vector<Span> spans;
+  std::vector<json> values;
+};
+
+std::optional<EventList> eventList(const JsonText& doc, Span value) {
+  if (doc.at(value.begin) != '[') return std::nullopt;
+  EventList list{doc.elements(value.begin), {}};
+  for (Span element : list.spans) {
+    list.values.push_back(doc.value(element));
+    if (!list.values.back().is_object()) return std::nullopt;
+  }
+  return list;
+}
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+/// The validated text and its top-level members; nothing for no settings yet.
+std::optional<JsonText> readText(const Agent& agent, std::optional<std::string_view> original) {
+  if (!original || original->empty()) return std::nullopt;
+  try {
+    JsonText doc(*original, agent.comments ? Comments::allowed : Comments::refused);
+    if (doc.at(doc.root()) != '{') throw Refused(" is not a JSON object");
+    return doc;
+  } catch (const JsonSyntaxError& syntax) {
+    throw Refused(" is not valid JSON (" + std::string(syntax.what()) + ")");
+  }
+}
+
+/// Whether an event list holds our hook; repoints those whose program is gone.
+bool hasOurs(const Agent& agent, Editor& editor, const EventList& list, const HookRules& rules, bool& updated) {
+  bool found = false;
+  for (std::size_t i = 0; i < list.spans.size(); ++i) {
+    auto handlers = handlersOf(agent, editor.doc(), list.spans[i], list.values[i]);
+    if (!handlers) continue;
+    for (std::size_t h = 0; h < handlers->spans.size(); ++h) {
+      const json& handler = handlers->values[h];
+      if (!isOurs(agent, handler, rules)) continue;
+      found = true;
+      auto program = programOf(handler);
+      if (!program || !rules.isGone(*program) || *member(handler, "command") == rules.command) continue;
+      const Member* command = lastNamed(editor.doc().members(handlers->spans[h].begin), "command");
+      editor.replace(command->value, rules.command);
+      updated = true;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+InstallEdit installHook(const Agent& agent, std::optional<std::string_view> original, const HookRules& rules) {
+  InstallEdit edit;
+  auto doc = readText(agent, original);
+  if (!doc) {
+    json hooks = json::object();
+    for (auto event : agent.events) hooks[std::string(event)] = json::array({ourElement(agent, rules.command)});
+    json root = {{"hooks", std::move(hooks)}};
+    if (agent.wantsVersion) root["version"] = 1;
+    edit.added.assign(agent.events.begin(), agent.events.end());
+    edit.text = writeJson(root, TextStyle());
+    return edit;
+  }
+  Editor editor(*doc);
+  auto rootMembers = doc->members(doc->root());
+  const Member* hooks = lastNamed(rootMembers, "hooks");
+  if (hooks && doc->at(hooks->value.begin) != '{') throw Refused(": \"hooks\" is not an object");
+  std::vector<Item> rootItems;
+  bool rootSpread = editor.spread(doc->root(), spans(rootMembers), true);
+  if (!hooks) {
+    json all = json::object();
+    for (auto event : agent.events) all[std::string(event)] = json::array({ourElement(agent, rules.command)});
+    rootItems.push_back({"hooks", std::move(all)});
+    edit.added.assign(agent.events.begin(), agent.events.end());
+  } else {
+    auto events = doc->members(hooks->value.begin);
+    bool hooksSpread = editor.spread(hooks->value.begin, spans(events), rootSpread);
+    std::vector<Item> newEvents;
+    for (std::string_view event : agent.events) {
+      const Member* found = lastNamed(events, event);
+      if (!found) {
+        newEvents.push_back({std::string(event), json::array({ourElement(agent, rules.command)})});
+        edit.added.push_back(event);
+        continue;
+      }
+      auto list = eventList(*doc, found->value);
+      if (!list)
+        throw Refused(": \"hooks\" → " + quoted(event) + " is not a list of " +
+                      (agent.layout == Layout::hookGroups ? "hook groups" : "hook entries"));
+      bool updated = false;
+      if (hasOurs(agent, editor, *list, rules, updated)) {
+        if (updated) edit.updated.push_back(event);
+        continue;
+      }
+      editor.append(found->value.begin, list->spans, {{std::nullopt, ourElement(agent, rules.command)}},
+                    editor.spread(found->value.begin, list->spans, hooksSpread));
+      edit.added.push_back(event);
+    }
+    if (!newEvents.empty()) editor.append(hooks->value.begin, spans(events), newEvents, hooksSpread);
+  }
+  bool changes = !edit.added.empty() || !edit.updated.empty();
+  if (changes && agent.wantsVersion && !lastNamed(rootMembers, "version")) rootItems.push_back({"version", 1});
+  if (!rootItems.empty()) editor.append(doc->root(), spans(rootMembers), rootItems, rootSpread);
+  edit.text = editor.result();
+  return edit;
+}
+
+UninstallEdit uninstallHook(const Agent& agent, std::optional<std::string_view> original, const HookRules& rules) {
+  UninstallEdit edit;
+  auto doc = readText(agent, original);
+  if (!doc) return edit;
+  Editor editor(*doc);
+  auto rootMembers = doc->members(doc->root());
+  const Member* hooks = lastNamed(rootMembers, "hooks");
+  if (!hooks || doc->at(hooks->value.begin) != '{') return edit;
+
+  auto events = doc->members(hooks->value.begin);
+  std::vector<bool> emptied(events.size(), false);
+  // A list that keeps an item after one that goes moves that item up.
+  auto movesOthers = [](const std::vector<bool>& gone) {
+    return std::find(std::find(gone.begin(), gone.end(), true), gone.end(), false) != gone.end();
+  };
+  for (std::string_view event : agent.events) {
+    const Member* found = lastNamed(events, event);
+    auto list = found ? eventList(*doc, found->value) : std::nullopt;
+    if (!list) continue;
+    std::vector<bool> gone(list->spans.size(), false);
+    for (std::size_t i = 0; i < list->spans.size(); ++i) {
+      auto handlers = handlersOf(agent, *doc, list->spans[i], list->values[i]);
+      if (!handlers) continue;
+      std::vector<bool> ours;
+      for (const json& handler : handlers->values) ours.push_back(isOurs(agent, handler, rules));
+      edit.removed += static_cast<std::size_t>(std::count(ours.begin(), ours.end(), true));
+      gone[i] = std::all_of(ours.begin(), ours.end(), [](bool o) { return o; });  // an empty group goes too
+      if (!gone[i] && std::find(ours.begin(), ours.end(), true) != ours.end()) {
+        editor.remove(handlers->spans, ours, handlers->open);
+        edit.movedOthers = edit.movedOthers || movesOthers(ours);
+      }
+    }
+    edit.movedOthers = edit.movedOthers || movesOthers(gone);
+    bool all = std::all_of(gone.begin(), gone.end(), [](bool g) { return g; });
+    // A repeated key stays, emptied: taking it out would bring back an earlier value.
+    if (all && isUnique(events, event)) emptied[static_cast<std::size_t>(found - events.data())] = true;
+    else if (std::find(gone.begin(), gone.end(), true) != gone.end()) editor.remove(list->spans, gone, found->value.begin);
+  }
+  // Pruning alone is no reason to write: without a handler removed, nothing changed for the agent.
+  if (edit.removed == 0) return edit;
+
+  bool hooksEmptied = std::all_of(emptied.begin(), emptied.end(), [](bool e) { return e; });
+  if (hooksEmptied && isUnique(rootMembers, "hooks")) {
+    std::vector<bool> gone;
+    for (const Member& m : rootMembers) gone.push_back(&m == hooks);
+    editor.remove(spans(rootMembers), gone, doc->root());
+  } else if (std::find(emptied.begin(), emptied.end(), true) != emptied.end()) {
+    editor.remove(spans(events), emptied, hooks->value.begin);
+  }
+  edit.text = editor.result();
+  return edit;
+}
+
+}  // namespace tarnel

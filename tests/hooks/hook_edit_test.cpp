@@ -1,0 +1,169 @@
+// Adding and removing our hook in settings texts, in-process: exact bytes for
+// each style of file, which commands are ours, repairs and refusals.
+#include "hooks/hook_edit.h"
+#include "settings/settings_json.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace tarnel;
+
+const Agent& agent(const std::string& word) { return *hookCommand("install-" + word + "-hooks")->agent; }
+
+// We run as /t/tarnelctl; /opt/tl is the same file under another name; what is under /gone/ was removed.
+const HookRules rules{"/t/tarnelctl", "/t/tarnelctl busy", [](auto& p) { return p == "/opt/tl"; },
+                      [](auto& p) { return p.starts_with("/gone/"); }};
+
+std::string installed(const std::string& word, const std::string& text) {
+  return installHook(agent(word), text, rules).text.value_or(text);
+}
+std::string uninstalled(const std::string& word, const std::string& text) {
+  return uninstallHook(agent(word), text, rules).text.value_or(text);
+}
+
+struct Style {
+  const char* name;
+  std::string word, before, afterInstall;
+  bool roundTrips = true;  ///< uninstall gives back `before`: it held nothing that uninstall also takes out
+};
+
+const std::string cursorEntry = R"({"command": "/t/tarnelctl busy"})";
+const std::string codexGroup = R"({"hooks": [{"type": "command", "command": "/t/tarnelctl busy"}]})";
+
+const Style styles[] = {
+    {"OneLineObjectsStayOnOneLine", "cursor", R"({"x":1E2,"y":-0,"hooks":{"afterFileEdit":[]}})",
+     R"({"x":1E2,"y":-0,"hooks":{"afterFileEdit":[)" + cursorEntry + R"(], "beforeShellExecution": [)" + cursorEntry +
+         R"(], "beforeSubmitPrompt": [)" + cursorEntry + R"(]}, "version": 1})", false},
+    {"FourSpacesFinalNewlineKept", "codex", "{\n    \"n\": 12345678901234567890123\n}\n",
+     "{\n    \"n\": 12345678901234567890123,\n    \"hooks\": {\n        \"PreToolUse\": [\n            {\n"
+     "                \"hooks\": [\n                    {\n                        \"type\": \"command\",\n"
+     "                        \"command\": \"/t/tarnelctl busy\"\n                    }\n                ]\n"
+     "            }\n        ],\n        \"UserPromptSubmit\": [\n            {\n                \"hooks\": [\n"
+     "                    {\n                        \"type\": \"command\",\n"
+     "                        \"command\": \"/t/tarnelctl busy\"\n                    }\n                ]\n"
+     "            }\n        ]\n    }\n}\n"},
+    {"TabsCrlfBomAndOneLineElements", "codex",
+     "\xEF\xBB\xBF{\r\n\t\"s\": \"\\u00e9\",\r\n\t\"hooks\": {\r\n\t\t\"PreToolUse\": [{\"hooks\": []}],\r\n"
+     "\t\t\"UserPromptSubmit\": [\r\n\t\t\t{\"matcher\": \"*\", \"hooks\": [{\"type\": \"command\", \"command\": \"x\"}]}\r\n"
+     "\t\t]\r\n\t}\r\n}",
+     "\xEF\xBB\xBF{\r\n\t\"s\": \"\\u00e9\",\r\n\t\"hooks\": {\r\n\t\t\"PreToolUse\": [{\"hooks\": []}, " + codexGroup +
+         "],\r\n\t\t\"UserPromptSubmit\": [\r\n\t\t\t{\"matcher\": \"*\", \"hooks\": [{\"type\": \"command\", "
+         "\"command\": \"x\"}]},\r\n\t\t\t{\r\n\t\t\t\t\"hooks\": [\r\n\t\t\t\t\t{\r\n\t\t\t\t\t\t\"type\": \"command\",\r\n"
+         "\t\t\t\t\t\t\"command\": \"/t/tarnelctl busy\"\r\n\t\t\t\t\t}\r\n\t\t\t\t]\r\n\t\t\t}\r\n\t\t]\r\n\t}\r\n}",
+     false},
+    {"GeminiCommentsKept", "gemini",
+     "{ // mine\n  \"hooks\": {\"BeforeTool\": [], /* a */ \"BeforeAgent\": [ // b\n  ]}\n}",
+     "{ // mine\n  \"hooks\": {\"BeforeTool\": [{\"hooks\": [{\"type\": \"command\", \"command\": \"/t/tarnelctl busy\", "
+     "\"name\": \"tarnel\"}]}], /* a */ \"BeforeAgent\": [{\"hooks\": [{\"type\": \"command\", "
+     "\"command\": \"/t/tarnelctl busy\", \"name\": \"tarnel\"}]} // b\n  ]}\n}",
+     false},
+    {"EmptyRootWithBlanks", "cursor", "{ }",
+     "{\n  \"hooks\": {\n    \"beforeShellExecution\": [\n      {\n        \"command\": \"/t/tarnelctl busy\"\n      }\n"
+     "    ],\n    \"afterFileEdit\": [\n      {\n        \"command\": \"/t/tarnelctl busy\"\n      }\n    ],\n"
+     "    \"beforeSubmitPrompt\": [\n      {\n        \"command\": \"/t/tarnelctl busy\"\n      }\n    ]\n  },\n"
+     "  \"version\": 1\n }",
+     false},
+};
+
+class StyleTest : public ::testing::TestWithParam<Style> {};
+
+TEST_P(StyleTest, OnlyOurBytesChange) {
+  const Style& s = GetParam();
+  std::string after = installed(s.word, s.before);
+  EXPECT_EQ(after, s.afterInstall);
+  EXPECT_EQ(installed(s.word, after), after);
+  // Uninstall prunes the lists that it empties: what the input held empty goes too.
+  std::string pruned = uninstalled(s.word, after);
+  EXPECT_EQ(uninstalled(s.word, installed(s.word, pruned)), pruned);
+  if (s.roundTrips) {
+    EXPECT_EQ(pruned, s.before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, StyleTest, ::testing::ValuesIn(styles), [](auto& i) { return i.param.name; });
+
+TEST(HookEdit, UninstallCutsOursKeepsOthersAndTheirComments) {
+  std::string before = "{\"hooks\": {\"BeforeTool\": [\n"
+                       "  {\"hooks\": [{\"command\": \"/gone/tarnelctl busy\"}, {\"command\": \"a\"}]}, // a\n"
+                       "  {\"hooks\": [{\"name\": \"tarnel\"}]},\n  {\"hooks\": [{\"command\": \"b\"}]}\n],"
+                       " \"BeforeAgent\": [{\"hooks\": []}], \"Other\": [{\"hooks\": [{\"name\": \"tarnel\"}]}]}}";
+  auto edit = uninstallHook(agent("gemini"), before, rules);
+  EXPECT_EQ(edit.text, "{\"hooks\": {\"BeforeTool\": [\n  {\"hooks\": [{\"command\": \"a\"}]}, // a\n"
+                       "  {\"hooks\": [{\"command\": \"b\"}]}\n], \"Other\": [{\"hooks\": [{\"name\": \"tarnel\"}]}]}}");
+  EXPECT_EQ(edit.removed, 2u);
+  EXPECT_TRUE(edit.movedOthers);
+  // Last in its list, our group moves nobody.
+  EXPECT_FALSE(uninstallHook(agent("codex"), installed("codex", "{\"hooks\": {\"PreToolUse\": [{\"hooks\": []}]}}"),
+                             rules).movedOthers);
+  EXPECT_EQ(uninstalled("codex", installed("codex", "{ }")), "{ }");
+}
+
+struct Command {
+  std::string text;
+  bool ours;
+};
+
+const Command commands[] = {
+    {"/t/tarnelctl busy", true}, {"tarnelctl busy", true}, {"'/A B/it'\\''s/tarnelctl' busy", true},
+    {"\"/x/q\\\"t/tarnelctl\" busy", true}, {"/x/tar'nel'ctl busy", true}, {"/opt/tl busy", true},
+    {"/t/tarnelctl busy 30", false}, {"/t/tarnelctl busy; rm -rf ~", false}, {"/t/tarnelctl  busy", false},
+    {"/t/tarnelctl", false}, {"/usr/bin/other busy", false}, {"/x/tarnelctl/ busy", false},
+    {"~/bin/notify-tarnelctl-fans.sh --status busy", false}, {"\"$HOME/tarnelctl\" busy", false},
+    {"/x/tarnelctl status busy", false}, {"'/x/tarnelctl busy", false}, {" busy", false}};
+
+TEST(HookEdit, OneRuleKnowsOurCommandForEveryAgent) {
+  for (const Agent& a : agents) {
+    for (const auto& [text, ours] : commands) {
+      SCOPED_TRACE(std::string(a.word) + ": " + text);
+      std::string handler = "{\"type\": \"command\", \"command\": " + json(text).dump() + "}";
+      std::string element = a.layout == Layout::flatEntries ? handler : "{\"hooks\": [" + handler + "]}";
+      std::string file = "{\"hooks\": {\"" + std::string(a.events[0]) + "\": [" + element + "]}}";
+      auto added = installHook(a, file, rules).added;
+      EXPECT_EQ(added.size(), ours ? a.events.size() - 1 : a.events.size());
+      EXPECT_EQ(uninstallHook(a, file, rules).removed, ours ? 1u : 0u);
+    }
+  }
+}
+
+TEST(HookEdit, GoneProgramIsRepointedInPlaceLiveOnesStay) {
+  std::string before = R"({"hooks": {"PreToolUse": [{"hooks": [{"_origin": "tarnel", "command": "/gone/x busy", "timeout": 5}]}],)"
+                       R"( "UserPromptSubmit": [{"hooks": [{"command": "/opt/tl busy"}]}]}})";
+  auto edit = installHook(agent("claude"), before, rules);
+  EXPECT_EQ(edit.text, R"({"hooks": {"PreToolUse": [{"hooks": [{"_origin": "tarnel", "command": "/t/tarnelctl busy", )"
+                       R"("timeout": 5}]}], "UserPromptSubmit": [{"hooks": [{"command": "/opt/tl busy"}]}]}})");
+  EXPECT_EQ(edit.updated, std::vector<std::string_view>{"PreToolUse"});
+  EXPECT_TRUE(edit.added.empty());
+}
+
+struct Refusal {
+  std::string word, text, reason;
+};
+
+const Refusal refusals[] = {
+    {"claude", "[{\"hooks\": {}}]", " is not a JSON object"},
+    {"claude", " \n\t", " is not valid JSON (line 2, column 2: unexpected end of input; expected '[', '{', or a literal)"},
+    {"claude", "\n  \"text\"", " is not valid JSON (line 2, column 3: expected '{' or '[')"},
+    {"claude", "{\n  \"a\": 1,\n}", " is not valid JSON (line 3, column 1: unexpected '}'; expected string literal)"},
+    {"claude", "{\n  \"a\": \"caf\xC3\x28\"}", " is not valid JSON (line 2, column 13: invalid string: ill-formed UTF-8 byte)"},
+    {"claude", "{\"a\": 1e400}", " is not valid JSON (line 1, column 11: number out of range)"},
+    {"claude", "{\"a\":" + std::string(600, '['), " is not valid JSON (line 1, column 517: nesting deeper than 512 levels)"},
+    {"claude", std::string("{\"theme\": \"dark\"}\n\0{}", 21), " is not valid JSON (line 2, column 1: unexpected NUL byte after the end of the settings)"},
+    {"codex", "{/* no */}", " is not valid JSON (line 1, column 2: invalid literal; expected string literal)"},
+    {"gemini", "{\"hooks\": []}", ": \"hooks\" is not an object"},
+    {"cursor", "{\"hooks\": {\"afterFileEdit\": [{}, 1]}}", ": \"hooks\" → \"afterFileEdit\" is not a list of hook entries"},
+};
+
+TEST(HookEdit, RefusesWithPlaceAndReason) {
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.text);
+    try {
+      installHook(agent(r.word), r.text, rules);
+      ADD_FAILURE() << "accepted";
+    } catch (const Refused& refused) {
+      EXPECT_EQ(refused.what(), r.reason);
+    }
+  }
+}
+
+}  // namespace
