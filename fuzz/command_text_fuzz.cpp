@@ -3,6 +3,7 @@
 // three things: nothing (no arguments, a help word first, an hour count whose
 // minutes do not fit), "extend " with a canonical decimal for a single timer
 // argument, or the arguments joined by single spaces.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -35,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   auto text = commandText(args);
-  bool help = !args.empty() && (args[0] == "-h" || args[0] == "--help" || args[0] == "help");
+  bool help = !args.empty() && std::find(helpWords.begin(), helpWords.end(), args[0]) != helpWords.end();
   if (args.empty() || help) {
     check(!text);
     return 0;

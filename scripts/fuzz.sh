@@ -6,11 +6,11 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1 seconds=$2
 passed=0 failed=0
-for target in "$build"/tarnelctl-fuzzers/fuzz_*; do
+for target in "$build"/fuzzers/fuzz_*; do
   [[ -x $target ]] || continue
   name=$(basename "$target")
   case $name in
-    fuzz_settings_*) seeds=$root/fuzz/corpus/settings ;;  # one corpus for the four agents
+    fuzz_hook_*) seeds=$root/fuzz/corpus/settings ;;  # one corpus: the first byte picks the agent
     *) seeds=$root/fuzz/corpus/${name#fuzz_} ;;
   esac
   work=$root/fuzz/corpus-work/$name

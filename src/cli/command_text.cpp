@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 3> helpWords{"-h", "--help", "help"};
-
 /// A timer argument split into its digits and its unit ("h", "m", "ʼ" or empty).
 struct Timer {
   std::string_view digits;

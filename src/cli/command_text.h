@@ -12,6 +12,9 @@
 /// them: it is posted without waiting for a reply.
 inline constexpr std::array<std::string_view, 3> heartbeatPrefixes{"busy", "working", "heartbeat"};
 
+/// The words that, first, ask for the usage instead of a command.
+inline constexpr std::array<std::string_view, 3> helpWords{"-h", "--help", "help"};
+
 /// The command text for `args` (the arguments without the program's name), or
 /// nothing when there is none: no arguments, a help word first, or an hour
 /// count whose minutes do not fit in 64 bits. A single timer argument ("2h",

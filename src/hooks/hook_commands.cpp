@@ -47,20 +47,21 @@ std::string uninstallMessage(const Agent& agent, const UninstallEdit& edit) {
   return text;
 }
 
-/// The new text of the settings and the message that goes with it; nothing when nothing changes.
+/// The message for the new text of the settings, which goes to `changed`; nothing when nothing changes.
 std::optional<HookOutcome> edit(const HookCommand& command, const SettingsPath& where,
-                                std::optional<std::string_view> text, const HookRules& rules, std::string& changed) {
+                                const std::optional<std::string>& text, const HookRules& rules,
+                                std::optional<EditedText>& changed) {
   const Agent& agent = *command.agent;
   try {
     if (command.verb == Verb::install) {
       InstallEdit edit = installHook(agent, text, rules);
       if (!edit.text) return std::nullopt;
-      changed = std::move(*edit.text);
+      changed = std::move(edit.text);
       return HookOutcome{installMessage(agent, where.path, edit, rules), true};
     }
     UninstallEdit edit = uninstallHook(agent, text, rules);
     if (!edit.text) return std::nullopt;
-    changed = std::move(*edit.text);
+    changed = std::move(edit.text);
     return HookOutcome{uninstallMessage(agent, edit), true};
   } catch (const Refused& refused) {
     throw SettingsError(where.shown + refused.what() + std::string(refusal));
@@ -77,10 +78,10 @@ HookOutcome runHookCommand(const HookCommand& command) {
   HookRules rules = runningProgramRules();
   for (int attempt = 0; attempt <= retries; ++attempt) {
     SettingsRead read = readSettings(where);
-    std::string changed;
+    std::optional<EditedText> changed;
     auto outcome = edit(command, where, read.bytes, rules, changed);
     if (!outcome) return {std::string(command.verb == Verb::install ? alreadyInstalled : noneFound), false};
-    if (replaceSettings(where, read, changed)) return *outcome;
+    if (replaceSettings(where, read, changed->pieces())) return *outcome;
   }
   throw SettingsError(where.shown + ": another program kept changing it while we were writing — nothing was " +
                       "changed. Try again in a moment.");

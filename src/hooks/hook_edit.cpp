@@ -37,35 +37,6 @@ std::string lineIndent(std::string_view text, std::size_t at) {
   return std::string(text.substr(start, end - start));
 }
 
-/// Replacements of byte ranges of one text, applied all at once.
-class Splicer {
-public:
-  void replace(Span span, std::string text) { edits_.push_back({span, std::move(text)}); }
-  void cut(Span span) { replace(span, ""); }
-  bool empty() const { return edits_.empty(); }
-
-  std::string apply(std::string_view original) {
-    std::stable_sort(edits_.begin(), edits_.end(), [](auto& a, auto& b) { return a.span.begin < b.span.begin; });
-    std::string out;
-    out.reserve(original.size() + 4096);
-    std::size_t at = 0;
-    for (const auto& edit : edits_) {
-      out.append(original.substr(at, edit.span.begin - at));
-      out += edit.text;
-      at = edit.span.end;
-    }
-    out.append(original.substr(at));
-    return out;
-  }
-
-private:
-  struct Edit {
-    Span span;
-    std::string text;
-  };
-  std::vector<Edit> edits_;
-};
-
 /// A member or an element to add: a key for a member, and the value.
 struct Item {
   std::optional<std::string> key;
@@ -97,7 +68,7 @@ public:
     // whatever the container held (blanks, comments) and its closing bracket.
     if (existing.empty() && style.multiLine) added += style.newline + lineIndent(text_, open);
     std::size_t at = existing.empty() ? open + 1 : existing.back().end;
-    splicer_.replace({at, at}, std::move(added));
+    edits_.push_back({{at, at}, std::move(added)});
   }
 
   /// Takes out the items of `items` marked in `gone`, with their separators,
@@ -119,11 +90,11 @@ public:
   }
 
   /// Writes `value` over the bytes of `span`.
-  void replace(Span span, const json& value) { splicer_.replace(span, writeJson(value, style_)); }
+  void replace(Span span, const json& value) { edits_.push_back({span, writeJson(value, style_)}); }
 
-  std::optional<std::string> result() {
-    if (splicer_.empty()) return std::nullopt;
-    return splicer_.apply(text_);
+  std::optional<EditedText> result() {
+    if (edits_.empty()) return std::nullopt;
+    return EditedText(text_, std::move(edits_));
   }
 
 private:
@@ -131,38 +102,41 @@ private:
   /// the separator before them; the comments before them stay.
   void removeTrailing(Span previous, Span first, Span last) {
     auto comments = doc_.comments(previous.end, first.begin);
-    if (comments.empty()) return splicer_.cut({previous.end, last.end});
+    if (comments.empty()) return cut({previous.end, last.end});
     std::size_t comma = previous.end;
     while (doc_.at(comma) != ',') ++comma;
-    splicer_.cut({comma, comma + 1});
-    splicer_.cut({std::max(comments.back().end, comma + 1), last.end});
+    cut({comma, comma + 1});
+    cut({std::max(comments.back().end, comma + 1), last.end});
   }
 
   /// An item that another follows: it goes with the separator and the blanks after it.
   void removeBefore(Span item, Span next) {
     std::size_t end = doc_.skipSpace(item.end) + 1;  // past the comma
     while (end < next.begin && (isBlank(text_[end]) || text_[end] == '\n' || text_[end] == '\r')) ++end;
-    splicer_.cut({item.begin, end});
+    cut({item.begin, end});
   }
 
-  /// Empties a container: the undoing of `append` to an empty one.
+  /// Empties a container: the undoing of `append` to an empty one, which put
+  /// a line break and the container's own indentation after its items.
   void removeAll(const std::vector<Span>& items, std::size_t open) {
     std::size_t begin = open + 1;
     for (Span comment : doc_.comments(begin, items.front().begin)) begin = comment.end;
     std::size_t end = items.back().end;
-    if (text_.substr(end).starts_with(style_.newline)) end += style_.newline.size();
-    else if (text_.substr(end).starts_with("\n")) end += 1;
-    std::string closing = lineIndent(text_, open);
-    if (text_.substr(end).starts_with(closing) && end + closing.size() < text_.size() &&
-        (doc_.at(end + closing.size()) == '}' || doc_.at(end + closing.size()) == ']'))
-      end += closing.size();
-    splicer_.cut({begin, end});
+    for (std::string_view newline : {std::string_view(style_.newline), std::string_view("\n")}) {
+      if (!text_.substr(end).starts_with(newline)) continue;
+      end += newline.size();
+      if (std::string closing = lineIndent(text_, open); text_.substr(end).starts_with(closing)) end += closing.size();
+      break;
+    }
+    cut({begin, end});
   }
+
+  void cut(Span span) { edits_.push_back({span, ""}); }
 
   const JsonText& doc_;
   std::string_view text_;
   TextStyle style_;
-  Splicer splicer_;
+  std::vector<EditedText::Replacement> edits_;
 };
 
 const Member* lastNamed(const std::vector<Member>& members, std::string_view name) {
@@ -214,7 +188,8 @@ std::optional<Handlers> handlersOf(const Agent& agent, const JsonText& doc, Span
   if (agent.layout == Layout::flatEntries) return Handlers{{element}, std::vector<json>(1, std::move(value))};
   const json* list = member(value, "hooks");
   if (!list || !isListOfObjects(*list)) return std::nullopt;
-  const Member* hooks = lastNamed(doc.members(element.begin), "hooks");
+  auto members = doc.members(element.begin);
+  const Member* hooks = lastNamed(members, "hooks");
   return Handlers{doc.elements(hooks->value.begin), std::vector<json>(list->begin(), list->end()), hooks->value.begin};
 }
 
@@ -237,7 +212,7 @@ std::optional<EventList> eventList(const JsonText& doc, Span value) {
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
 /// The validated text and its top-level members; nothing for no settings yet.
-std::optional<JsonText> readText(const Agent& agent, std::optional<std::string_view> original) {
+std::optional<JsonText> readText(const Agent& agent, const std::optional<std::string>& original) {
   if (!original || original->empty()) return std::nullopt;
   try {
     JsonText doc(*original, agent.comments ? Comments::allowed : Comments::refused);
@@ -260,7 +235,8 @@ bool hasOurs(const Agent& agent, Editor& editor, const EventList& list, const Ho
       found = true;
       auto program = programOf(handler);
       if (!program || !rules.isGone(*program) || *member(handler, "command") == rules.command) continue;
-      const Member* command = lastNamed(editor.doc().members(handlers->spans[h].begin), "command");
+      auto members = editor.doc().members(handlers->spans[h].begin);
+      const Member* command = lastNamed(members, "command");
       editor.replace(command->value, rules.command);
       updated = true;
     }
@@ -270,7 +246,31 @@ bool hasOurs(const Agent& agent, Editor& editor, const EventList& list, const Ho
 
 }  // namespace
 
-InstallEdit installHook(const Agent& agent, std::optional<std::string_view> original, const HookRules& rules) {
+EditedText::EditedText(std::string_view original, std::vector<Replacement> replacements)
+    : original_(original), replacements_(std::move(replacements)) {
+  std::stable_sort(replacements_.begin(), replacements_.end(),
+                   [](auto& a, auto& b) { return a.span.begin < b.span.begin; });
+}
+
+std::vector<std::string_view> EditedText::pieces() const {
+  std::vector<std::string_view> pieces;
+  std::size_t at = 0;
+  for (const auto& r : replacements_) {
+    pieces.push_back(original_.substr(at, r.span.begin - at));
+    pieces.push_back(r.text);
+    at = r.span.end;
+  }
+  pieces.push_back(original_.substr(at));
+  return pieces;
+}
+
+std::string EditedText::str() const {
+  std::string text;
+  for (auto piece : pieces()) text += piece;
+  return text;
+}
+
+InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
   InstallEdit edit;
   auto doc = readText(agent, original);
   if (!doc) {
@@ -279,7 +279,7 @@ InstallEdit installHook(const Agent& agent, std::optional<std::string_view> orig
     json root = {{"hooks", std::move(hooks)}};
     if (agent.wantsVersion) root["version"] = 1;
     edit.added.assign(agent.events.begin(), agent.events.end());
-    edit.text = writeJson(root, TextStyle());
+    edit.text = EditedText("", {{{0, 0}, writeJson(root, TextStyle())}});
     return edit;
   }
   Editor editor(*doc);
@@ -326,7 +326,7 @@ InstallEdit installHook(const Agent& agent, std::optional<std::string_view> orig
   return edit;
 }
 
-UninstallEdit uninstallHook(const Agent& agent, std::optional<std::string_view> original, const HookRules& rules) {
+UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
   UninstallEdit edit;
   auto doc = readText(agent, original);
   if (!doc) return edit;

@@ -11,6 +11,7 @@
 
 #include "hooks/agents.h"
 #include "hooks/hook_command_text.h"
+#include "settings/settings_json.h"
 
 namespace tarnel {
 
@@ -21,14 +22,32 @@ public:
   using std::runtime_error::runtime_error;
 };
 
+/// A settings text after an edit: the original's bytes with some ranges
+/// replaced. It refers to the original, which must outlive it.
+class EditedText {
+public:
+  struct Replacement {
+    Span span;
+    std::string text;
+  };
+  EditedText(std::string_view original, std::vector<Replacement> replacements);
+  /// The new text in order: pieces of the original and the replacements' texts.
+  std::vector<std::string_view> pieces() const;
+  std::string str() const;
+
+private:
+  std::string_view original_;
+  std::vector<Replacement> replacements_;  ///< by position, none overlapping
+};
+
 struct InstallEdit {
-  std::optional<std::string> text;        ///< the new text; nothing when nothing changes
+  std::optional<EditedText> text;         ///< the new text; nothing when nothing changes
   std::vector<std::string_view> added;    ///< events that got our hook
   std::vector<std::string_view> updated;  ///< events whose hook of ours ran a program that is gone
 };
 
 struct UninstallEdit {
-  std::optional<std::string> text;  ///< the new text; nothing when nothing changes
+  std::optional<EditedText> text;   ///< the new text; nothing when nothing changes
   std::size_t removed = 0;          ///< handlers of ours taken out
   bool movedOthers = false;         ///< another hook now stands at a smaller index of its list
 };
@@ -37,10 +56,12 @@ struct UninstallEdit {
 /// list, and points every hook of ours whose program is gone at ours.
 /// `original` is the file's text; nothing or an empty text for no settings yet.
 /// Throws Refused; a new file gets two-space indentation.
-InstallEdit installHook(const Agent& agent, std::optional<std::string_view> original, const HookRules& rules);
+InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules);
+InstallEdit installHook(const Agent&, std::optional<std::string>&&, const HookRules&) = delete;  // the edit refers to it
 
 /// Takes every handler of ours out of the events of `agent`, with the groups,
 /// event lists and "hooks" member that this leaves empty. Throws Refused.
-UninstallEdit uninstallHook(const Agent& agent, std::optional<std::string_view> original, const HookRules& rules);
+UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules);
+UninstallEdit uninstallHook(const Agent&, std::optional<std::string>&&, const HookRules&) = delete;
 
 }  // namespace tarnel

@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 
 /// Reads the whole file behind `fd`; false with errno set on failure.
 bool readAll(int fd, std::string& bytes, size_t expected) {
+  bytes.reserve(expected + 64);
   bytes.resize(expected + 1);
   size_t filled = 0;
   for (;;) {
@@ -94,9 +95,9 @@ private:
 class Temporary {
 public:
   Temporary(const SettingsPath& where, const fs::path& beside) {
-    std::string prefix = "." + beside.filename().string() + ".tarnel-";
+    std::string prefix = beside.filename().string().insert(0, 1, '.').append(".tarnel-");
     removeLeftovers(beside.parent_path(), prefix);
-    path_ = (beside.parent_path() / (prefix + "XXXXXX")).string();
+    path_ = (beside.parent_path() / prefix).string().append("XXXXXX");
     fd_ = mkostemp(path_.data(), O_CLOEXEC);
     if (fd_ < 0) failWithErrno(where, errno);
   }
@@ -107,10 +108,12 @@ public:
   Temporary(const Temporary&) = delete;
   Temporary& operator=(const Temporary&) = delete;
 
-  /// Writes `bytes` with `mode` and the owner, and flushes them; false with errno set.
-  bool fill(std::string_view bytes, mode_t mode, uid_t owner, gid_t group) {
+  /// Writes `pieces` with `mode` and the owner, and flushes them; false with errno set.
+  bool fill(const std::vector<std::string_view>& pieces, mode_t mode, uid_t owner, gid_t group) {
     ownAs(fd_, owner, group);
-    bool ok = fchmod(fd_, mode) == 0 && writeAll(fd_, bytes) && fsync(fd_) == 0;
+    bool ok = fchmod(fd_, mode) == 0;
+    for (auto piece : pieces) ok = ok && writeAll(fd_, piece);
+    ok = ok && fsync(fd_) == 0;
     int error = errno;
     ok = close(fd_) == 0 && ok;
     fd_ = -1;
@@ -145,11 +148,12 @@ private:
 /// linked to its name, which fails and keeps the old copy when there is one.
 /// Best effort: a backup that cannot be made does not stop the write.
 void backUp(const SettingsPath& where, std::string_view bytes, const struct stat& original) {
-  std::string backup = where.path + std::string(backupSuffix);
+  std::string backup = where.path;
+  backup += backupSuffix;
   if (access(backup.c_str(), F_OK) == 0) return;
   try {
     Temporary copy(where, backup);
-    if (copy.fill(bytes, original.st_mode & 0777, original.st_uid, original.st_gid))
+    if (copy.fill({bytes}, original.st_mode & 0777, original.st_uid, original.st_gid))
       (void)link(copy.path().c_str(), backup.c_str());
   } catch (const SettingsError&) {
     // no room for the copy: go on without it
@@ -202,7 +206,7 @@ SettingsRead readSettings(const SettingsPath& where) {
   return read;
 }
 
-bool replaceSettings(const SettingsPath& where, const SettingsRead& read, std::string_view bytes) {
+bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces) {
   // Past a file size limit, write must fail with EFBIG rather than kill us.
   signal(SIGXFSZ, SIG_IGN);
   fs::path target = linkTarget(where);
@@ -215,7 +219,7 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, std::s
   HeldSignals held;
   if (read.bytes) backUp(where, *read.bytes, *read.status);
   Temporary temporary(where, target);
-  if (!temporary.fill(bytes, mode, owner.st_uid, owner.st_gid)) failWithErrno(where, errno);
+  if (!temporary.fill(pieces, mode, owner.st_uid, owner.st_gid)) failWithErrno(where, errno);
   if (!unchanged(where.path, read.status)) return false;
   if (rename(temporary.path().c_str(), target.c_str()) != 0) failWithErrno(where, errno);
   temporary.renamed();

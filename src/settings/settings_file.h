@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnel {
 
@@ -32,18 +33,19 @@ struct SettingsRead {
   std::optional<struct stat> status;
 };
 
-/// Reads the file at `where`, through symbolic links. Throws SettingsError
+/// Reads the file at `where`, through symbolic links, into a string with room
+/// for a parser to read ahead past its end. Throws SettingsError
 /// for a file that cannot be read or is no regular file.
 SettingsRead readSettings(const SettingsPath& where);
 
 /// The suffix of the one-time backup beside the settings file.
 inline constexpr std::string_view backupSuffix = ".tarnel-backup";
 
-/// Replaces the file that `read` came from with `bytes`: makes the missing
+/// Replaces the file that `read` came from with the text made of `pieces`: makes the missing
 /// folders, keeps the first backup of an existing file, and renames a flushed
 /// temporary file over the file (or a symbolic link's target) with the same
 /// permission bits and, when run as root, the same owner. False, with nothing
 /// written, when the file is no longer the one that was read. Throws SettingsError.
-bool replaceSettings(const SettingsPath& where, const SettingsRead& read, std::string_view bytes);
+bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces);
 
 }  // namespace tarnel

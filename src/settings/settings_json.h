@@ -41,14 +41,15 @@ struct Span {
 /// and elements; the spans are those of `text`, comments included.
 class JsonText {
 public:
-  JsonText(std::string_view text, Comments comments);
+  /// Reads `text` in place; the bytes past its end, up to its capacity, may be read too.
+  JsonText(const std::string& text, Comments comments);
 
   /// The text as the file holds it.
   std::string_view text() const { return text_; }
   /// Where the top-level value begins (past a byte order mark and whitespace).
   std::size_t root() const { return root_; }
   /// The character at `at`, read through comments as if they were spaces.
-  char at(std::size_t at) const { return scanned_[at]; }
+  char at(std::size_t at) const { return scanned()[at]; }
 
   /// One member of an object: its key's span, its decoded name and its value's span.
   struct Member {
@@ -70,10 +71,11 @@ public:
 
 private:
   std::size_t valueEnd(std::size_t at) const;
+  /// The text with its comments turned to spaces.
+  std::string_view scanned() const { return comments_.empty() ? text_ : std::string_view(blanked_); }
 
   std::string_view text_;
-  std::string blanked_;      ///< the text with comments turned to spaces, when it has any
-  std::string_view scanned_; ///< `blanked_` when the text has comments, else the text itself
+  std::string blanked_;  ///< the text with comments turned to spaces, when it has any
   std::vector<Span> comments_;
   std::size_t root_ = 0;
 };

@@ -15,11 +15,15 @@ const Agent& agent(const std::string& word) { return *hookCommand("install-" + w
 const HookRules rules{"/t/tarnelctl", "/t/tarnelctl busy", [](auto& p) { return p == "/opt/tl"; },
                       [](auto& p) { return p.starts_with("/gone/"); }};
 
-std::string installed(const std::string& word, const std::string& text) {
-  return installHook(agent(word), text, rules).text.value_or(text);
+using Text = std::optional<std::string>;
+
+std::string installed(const std::string& word, const Text& text) {
+  auto edit = installHook(agent(word), text, rules);
+  return edit.text ? edit.text->str() : *text;
 }
-std::string uninstalled(const std::string& word, const std::string& text) {
-  return uninstallHook(agent(word), text, rules).text.value_or(text);
+std::string uninstalled(const std::string& word, const Text& text) {
+  auto edit = uninstallHook(agent(word), text, rules);
+  return edit.text ? edit.text->str() : *text;
 }
 
 struct Style {
@@ -84,18 +88,18 @@ TEST_P(StyleTest, OnlyOurBytesChange) {
 INSTANTIATE_TEST_SUITE_P(Files, StyleTest, ::testing::ValuesIn(styles), [](auto& i) { return i.param.name; });
 
 TEST(HookEdit, UninstallCutsOursKeepsOthersAndTheirComments) {
-  std::string before = "{\"hooks\": {\"BeforeTool\": [\n"
+  Text before = "{\"hooks\": {\"BeforeTool\": [\n"
                        "  {\"hooks\": [{\"command\": \"/gone/tarnelctl busy\"}, {\"command\": \"a\"}]}, // a\n"
                        "  {\"hooks\": [{\"name\": \"tarnel\"}]},\n  {\"hooks\": [{\"command\": \"b\"}]}\n],"
                        " \"BeforeAgent\": [{\"hooks\": []}], \"Other\": [{\"hooks\": [{\"name\": \"tarnel\"}]}]}}";
   auto edit = uninstallHook(agent("gemini"), before, rules);
-  EXPECT_EQ(edit.text, "{\"hooks\": {\"BeforeTool\": [\n  {\"hooks\": [{\"command\": \"a\"}]}, // a\n"
+  EXPECT_EQ(edit.text->str(), "{\"hooks\": {\"BeforeTool\": [\n  {\"hooks\": [{\"command\": \"a\"}]}, // a\n"
                        "  {\"hooks\": [{\"command\": \"b\"}]}\n], \"Other\": [{\"hooks\": [{\"name\": \"tarnel\"}]}]}}");
   EXPECT_EQ(edit.removed, 2u);
   EXPECT_TRUE(edit.movedOthers);
   // Last in its list, our group moves nobody.
-  EXPECT_FALSE(uninstallHook(agent("codex"), installed("codex", "{\"hooks\": {\"PreToolUse\": [{\"hooks\": []}]}}"),
-                             rules).movedOthers);
+  Text ours = installed("codex", "{\"hooks\": {\"PreToolUse\": [{\"hooks\": []}]}}");
+  EXPECT_FALSE(uninstallHook(agent("codex"), ours, rules).movedOthers);
   EXPECT_EQ(uninstalled("codex", installed("codex", "{ }")), "{ }");
 }
 
@@ -118,7 +122,7 @@ TEST(HookEdit, OneRuleKnowsOurCommandForEveryAgent) {
       SCOPED_TRACE(std::string(a.word) + ": " + text);
       std::string handler = "{\"type\": \"command\", \"command\": " + json(text).dump() + "}";
       std::string element = a.layout == Layout::flatEntries ? handler : "{\"hooks\": [" + handler + "]}";
-      std::string file = "{\"hooks\": {\"" + std::string(a.events[0]) + "\": [" + element + "]}}";
+      Text file = "{\"hooks\": {\"" + std::string(a.events[0]) + "\": [" + element + "]}}";
       auto added = installHook(a, file, rules).added;
       EXPECT_EQ(added.size(), ours ? a.events.size() - 1 : a.events.size());
       EXPECT_EQ(uninstallHook(a, file, rules).removed, ours ? 1u : 0u);
@@ -127,10 +131,10 @@ TEST(HookEdit, OneRuleKnowsOurCommandForEveryAgent) {
 }
 
 TEST(HookEdit, GoneProgramIsRepointedInPlaceLiveOnesStay) {
-  std::string before = R"({"hooks": {"PreToolUse": [{"hooks": [{"_origin": "tarnel", "command": "/gone/x busy", "timeout": 5}]}],)"
+  Text before = R"({"hooks": {"PreToolUse": [{"hooks": [{"_origin": "tarnel", "command": "/gone/x busy", "timeout": 5}]}],)"
                        R"( "UserPromptSubmit": [{"hooks": [{"command": "/opt/tl busy"}]}]}})";
   auto edit = installHook(agent("claude"), before, rules);
-  EXPECT_EQ(edit.text, R"({"hooks": {"PreToolUse": [{"hooks": [{"_origin": "tarnel", "command": "/t/tarnelctl busy", )"
+  EXPECT_EQ(edit.text->str(), R"({"hooks": {"PreToolUse": [{"hooks": [{"_origin": "tarnel", "command": "/t/tarnelctl busy", )"
                        R"("timeout": 5}]}], "UserPromptSubmit": [{"hooks": [{"command": "/opt/tl busy"}]}]}})");
   EXPECT_EQ(edit.updated, std::vector<std::string_view>{"PreToolUse"});
   EXPECT_TRUE(edit.added.empty());
@@ -158,7 +162,8 @@ TEST(HookEdit, RefusesWithPlaceAndReason) {
   for (const auto& r : refusals) {
     SCOPED_TRACE(r.text);
     try {
-      installHook(agent(r.word), r.text, rules);
+      Text text = r.text;
+      installHook(agent(r.word), text, rules);
       ADD_FAILURE() << "accepted";
     } catch (const Refused& refused) {
       EXPECT_EQ(refused.what(), r.reason);
