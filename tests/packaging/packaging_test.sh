@@ -64,6 +64,7 @@ deb)
   deb=$scratch/tarnelctl_${version}_$(dpkg --print-architecture).deb
   [[ $(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort) == "$(sed 's|^|./usr/|' <<<"$files")" ]] || fail "contents"
   [[ $(dpkg-deb -f "$deb" Package Version) == "Package: tarnelctl"$'\n'"Version: $version" ]] || fail "metadata"
+  grep -q "url .*/tarnelctl-$version.tar.gz\"$" "$root/packaging/homebrew/tarnelctl.rb" || fail "formula version"
   [[ $(dpkg-deb -f "$deb" Depends | sed 's/ ([^)]*)//g') == "libc6, libsystemd0" ]] || fail "Depends"
   dpkg -x "$deb" "$scratch/root"
   status=0 && "$scratch/root/usr/bin/tarnelctl" >usage || status=$?
