@@ -4,6 +4,9 @@
 #   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
 #   make bench   measure against the baselines and refresh README's Performance section
 #   make fuzz    run each fuzzer for FUZZ_SECONDS
+#   make install     install the program, its manual page and completions under $(DESTDIR)$(PREFIX)
+#   make uninstall   remove exactly those files again
+#   make package     build the Debian package into build/
 BUILD ?= build
 SAN   ?= build-san
 FUZZB ?= build-fuzz
@@ -11,8 +14,10 @@ JOBS  ?= $(shell nproc)
 # The nested make of CMake would otherwise announce every directory it enters.
 BUILD_CMD = env -u MAKEFLAGS -u MAKELEVEL cmake --build
 FUZZ_SECONDS ?= 300
+PREFIX  ?= /usr/local
+DESTDIR ?=
 
-.PHONY: all setup build test unit-test sanitized-test fuzz demo bench clean
+.PHONY: all setup build test unit-test sanitized-test fuzz demo bench install uninstall package clean
 
 all: build
 
@@ -45,6 +50,15 @@ demo: build
 
 bench: build
 	@scripts/bench.sh $(BUILD)
+
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+uninstall: build
+	@DESTDIR="$(DESTDIR)" scripts/uninstall.sh $(BUILD) "$(PREFIX)"
+
+package: build
+	@$(BUILD_CMD) $(BUILD) --target package
 
 clean:
 	rm -rf $(BUILD) $(SAN) $(FUZZB) fuzz/corpus-work

@@ -11,6 +11,9 @@ packages=(
   python3-jsonschema                    # agent settings schema checks
   clang libclang-rt-14-dev              # sanitizer build and fuzzing
   hyperfine jq                          # benchmarks
+  mandoc groff                          # manual page checks
+  bash-completion zsh fish              # completion tests, each in its shell
+  dpkg-dev file                         # Debian package: dpkg-shlibdeps, CPack's ELF detection
 )
 
 missing=()

@@ -1,0 +1,33 @@
+# What `cmake --install` (and `make install`) puts under the prefix, and the
+# Debian package built from the same rules (`make package`). Nothing here runs
+# the program: installing never touches an agent's settings.
+include(GNUInstallDirs)
+
+configure_file(man/tarnelctl.1.in man/tarnelctl.1 @ONLY)
+
+install(TARGETS tarnelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${PROJECT_BINARY_DIR}/man/tarnelctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Each shell's completions where that shell looks for them by itself.
+install(FILES completions/tarnelctl.bash RENAME tarnelctl
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES completions/_tarnelctl DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+install(FILES completions/tarnelctl.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+
+set(CPACK_PACKAGE_NAME tarnelctl)
+set(CPACK_PACKAGE_VENDOR "Tarnel")
+set(CPACK_PACKAGE_CONTACT "Tarnel developers <dev@tarnel.dev>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION "tarnelctl sends commands to the Tarnel application and prints its
+replies, and installs an opt-in heartbeat hook for AI coding agents (Claude
+Code, Codex, Gemini CLI, Cursor) that keeps the computer awake while they work.")
+set(CPACK_STRIP_FILES ON)
+if(APPLE)
+  set(CPACK_GENERATOR TGZ)
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # computed by dpkg-shlibdeps: libc6, libsystemd0
+endif()
+include(CPack)
