@@ -24,7 +24,6 @@ namespace fs = std::filesystem;
 
 /// Reads the whole file behind `fd`; false with errno set on failure.
 bool readAll(int fd, std::string& bytes, size_t expected) {
-  bytes.reserve(expected + 64);
   bytes.resize(expected + 1);
   size_t filled = 0;
   for (;;) {

@@ -33,8 +33,7 @@ struct SettingsRead {
   std::optional<struct stat> status;
 };
 
-/// Reads the file at `where`, through symbolic links, into a string with room
-/// for a parser to read ahead past its end. Throws SettingsError
+/// Reads the file at `where`, through symbolic links. Throws SettingsError
 /// for a file that cannot be read or is no regular file.
 SettingsRead readSettings(const SettingsPath& where);
 

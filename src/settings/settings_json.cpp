@@ -1,7 +1,5 @@
 #include "settings/settings_json.h"
 
-#include <simdjson.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -144,37 +142,24 @@ std::vector<Span> findComments(std::string_view text) {
   return found;
 }
 
-/// Whether simdjson, many times faster than the other parser, finds `text` valid.
-/// Where it does not, the slower parser decides: it also reads comments and
-/// numbers beyond 64 bits, and it says where the error is.
-bool quicklyValid(const std::string& text) {
-  static simdjson::dom::parser parser;  // kept: its buffers serve the next text too
-  if (text.size() > parser.capacity() && parser.allocate(text.size(), maxJsonDepth) != simdjson::SUCCESS)
-    return false;
-  bool padded = text.capacity() >= text.size() + simdjson::SIMDJSON_PADDING;
-  return parser.parse(text.data(), text.size(), !padded).error() == simdjson::SUCCESS;
-}
-
 }  // namespace
 
 JsonSyntaxError::JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason)
     : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason) {}
 
 JsonText::JsonText(const std::string& text, Comments comments) : text_(text) {
-  bool withComments = comments == Comments::allowed, quick = quicklyValid(text);
-  if (!quick) {
-    Checker checker;
-    // By pointer and length, so that the whole text is read: the parser would
-    // take a NUL byte for the end of a C string.
-    if (!json::sax_parse(text.data(), text.data() + text.size(), &checker, json::input_format_t::json, true,
-                         withComments))
-      throw checker.failure(text);
-  }
+  bool withComments = comments == Comments::allowed;
+  Checker checker;
+  // By pointer and length, so that the whole text is read: the parser would
+  // take a NUL byte for the end of a C string.
+  if (!json::sax_parse(text.data(), text.data() + text.size(), &checker, json::input_format_t::json, true,
+                       withComments))
+    throw checker.failure(text);
   if (auto nul = text.find('\0'); nul != std::string_view::npos) {
     auto [line, column] = lineAndColumn(text, nul);
     throw JsonSyntaxError(line, column, "unexpected NUL byte after the end of the settings");
   }
-  if (withComments && !quick) comments_ = findComments(text_);
+  if (withComments) comments_ = findComments(text_);
   if (!comments_.empty()) {
     blanked_ = text;
     for (Span c : comments_)

@@ -41,7 +41,7 @@ struct Span {
 /// and elements; the spans are those of `text`, comments included.
 class JsonText {
 public:
-  /// Reads `text` in place; the bytes past its end, up to its capacity, may be read too.
+  /// Reads `text` in place: it must outlive this.
   JsonText(const std::string& text, Comments comments);
 
   /// The text as the file holds it.

@@ -235,7 +235,7 @@ TEST(HookCommands, UnderRootFilesKeepTheirOwner) {
 }
 
 TEST(HookCommands, ConcurrentWritersAreNeverOverwritten) {
-  for (std::string move : {"mv \"$1.new\" \"$1\"", "cat \"$1.new\" > \"$1\""}) {  // atomic, then in place
+  for (std::string move : {"mv \"$1.new\" \"$1\"", "cp \"$1.new\" \"$1\""}) {  // atomic, then in place
     SCOPED_TRACE(move);
     Home h;
     std::string file = h.path(claude).string(), pad(1 << 20, 'p');
