@@ -98,12 +98,17 @@ static int decodeStatus(int raw) {
 }
 
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, std::chrono::seconds limit) {
+  int out = -1, err = -1;
+  pid_t pid = spawnWithPipes(argv, env, &out, &err);
+  return finish(pid, out, err, limit);
+}
+
+RunResult finish(pid_t pid, int outFd, int errFd, std::chrono::seconds limit) {
   RunResult result;
   auto start = Clock::now();
-  int fds[2];
-  pid_t pid = spawnWithPipes(argv, env, &fds[0], &fds[1]);
+  int fds[2] = {outFd, errFd};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
+  int open = (outFd >= 0) + (errFd >= 0);
   while (open > 0) {
     pollfd polls[2];
     for (int i = 0; i < 2; ++i) polls[i] = {fds[i], POLLIN, 0};
@@ -214,6 +219,5 @@ PrivateCenter::PrivateCenter(CenterKind kind) {
 PrivateCenter::~PrivateCenter() { killAndReap(pid_); }
 
 void PrivateCenter::pause() { kill(pid_, SIGSTOP); }
-void PrivateCenter::resume() { kill(pid_, SIGCONT); }
 
 }  // namespace testing_support

@@ -41,6 +41,10 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
               std::chrono::seconds limit = std::chrono::seconds(20));
 
+/// Waits for `pid`, started by `spawn`, reading `outFd` and `errFd` (-1 for none)
+/// to their end, and returns what it printed; kills it after `limit`.
+RunResult finish(pid_t pid, int outFd, int errFd = -1, std::chrono::seconds limit = std::chrono::seconds(20));
+
 /// Starts `argv` in the background with the given environment; its standard
 /// output is a pipe whose read end is returned in `stdoutFd` when asked for,
 /// otherwise /dev/null, as is its standard error.
@@ -73,7 +77,6 @@ public:
   const EnvChanges& env() const { return env_; }
   /// Freezes the daemon (SIGSTOP): connections are accepted but never answered.
   void pause();
-  void resume();
 
 private:
   TempDir dir_;
