@@ -138,6 +138,7 @@ const ExchangeCase exchanges[] = {
 };
 
 using ExchangeParam = std::pair<Backend, ExchangeCase>;
+void PrintTo(const Backend& b, std::ostream* os) { *os << b.name; }
 void PrintTo(const ExchangeParam& p, std::ostream* os) { *os << p.first.name << " " << p.second.name; }
 class ExchangeTest : public ::testing::TestWithParam<ExchangeParam> {};
 
