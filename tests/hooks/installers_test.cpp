@@ -103,7 +103,7 @@ struct Home {
 
   /// Checked against the agent's own schema (Claude Code's without our "_origin" marker).
   void expectSchemaValid() const {
-    auto r = run({"/usr/bin/python3", SOURCE_DIR "/tests/validate_schema.py", SOURCE_DIR "/../shared/agent-schemas",
+    auto r = run({"/usr/bin/python3", SOURCE_DIR "/tests/hooks/validate_schema.py", SOURCE_DIR "/../shared/agent-schemas",
                   a.word, file.string()});
     EXPECT_EQ(r.status, 0) << r.err << readFile(file);
   }
