@@ -6,6 +6,10 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$1 seconds=$2
 passed=0 failed=0
+if [[ -e $build/fuzzers/NO_LIBFUZZER ]]; then
+  echo "fuzz: skipped, this compiler has no libFuzzer (Apple's clang)"
+  exit 0
+fi
 for target in "$build"/fuzzers/fuzz_*; do
   [[ -x $target ]] || continue
   name=$(basename "$target")

@@ -16,9 +16,15 @@ inline constexpr std::chrono::duration<double> replyTimeout{2.0};
 /// What the user sees on standard error when no reply came; ends in its own newline.
 inline constexpr std::string_view noReplyMessage = "Tarnel không phản hồi — app đang chạy chứ?\n";
 
-/// Posts `text` as a request and returns at once. Never fails visibly.
+/// `bytes` with each invalid UTF-8 sequence replaced by U+FFFD, one for each
+/// longest beginning of a sequence that could have been valid, as the
+/// platforms' own string conversions do. Arguments need not be UTF-8, but a
+/// notification carries a string, and a bus refuses one that is not.
+std::string validUtf8(std::string_view bytes);
+
+/// Posts `text` (made valid UTF-8) as a request and returns at once. Never fails visibly.
 void postCommand(const std::string& text);
 
-/// Posts `text` as a request and waits up to `replyTimeout` for the reply.
+/// Posts `text` (made valid UTF-8) as a request and waits up to `replyTimeout` for the reply.
 /// Returns the reply text, or nothing when none arrived in time.
 std::optional<std::string> sendAndWait(const std::string& text);

@@ -9,8 +9,8 @@
 
 /// The user's notification center: named notifications that carry one string.
 /// Abstract so that the front end does not know which platform it runs on; the
-/// real implementations are the D-Bus session bus (Linux) and CoreFoundation's
-/// distributed notification center (macOS).
+/// real implementations are the D-Bus session bus (Linux) and Foundation's
+/// distributed notification center (macOS; on Linux through GNUstep, for tests).
 class NotificationCenter {
 public:
   using Observer = std::function<void(const std::string& object)>;

@@ -1,7 +1,9 @@
-// End to end: the real tarnelctl against a private session bus, with our
-// stand-in application, or with dbus-send and dbus-monitor on the other side.
+// End to end: the real tarnelctl against a private notification center, with
+// our stand-in application on the other side, over every back end built here:
+// D-Bus, and Foundation (gdnc through GNUstep on Linux, distnoted on macOS).
+// Then what only D-Bus can show: other clients on the bus. And, in process, the
+// conversion of arguments that are not UTF-8.
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,303 +12,269 @@
 #include <stdexcept>
 #include <thread>
 
+#include "messaging/app_messaging.h"
 #include "test_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 namespace ts = testing_support;
 using namespace std::chrono_literals;
 using Args = std::vector<std::string>;
 
 const std::string noReply = "Tarnel không phản hồi — app đang chạy chứ?\n";
+const std::string usage = ts::readFile(std::filesystem::path(SOURCE_DIR) / "tests" / "fixtures" / "usage.txt");
 
-// The usage text, byte for byte, as the user must see it.
-const std::string usage = ts::readFile(fs::path(SOURCE_DIR) / "tests" / "fixtures" / "usage.txt");
+/// One back end: the tarnelctl and stand-in built with it, and the environments
+/// in which no center can be reached.
+struct Backend {
+  std::string name;
+  std::string tarnelctl;
+  std::string standin;
+  ts::CenterKind kind;
+  std::vector<ts::EnvChanges> unreachable;
+};
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> result;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) result.push_back(line);
-  return result;
+std::vector<Backend> backends() {
+  std::vector<Backend> all;
+#ifdef DBUS_STANDIN_PATH
+  all.push_back({"dbus", DBUS_TARNELCTL_PATH, DBUS_STANDIN_PATH, ts::CenterKind::dbus,
+                 {{{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tarnel-test/bus"}, {"XDG_RUNTIME_DIR", {}}},
+                  {{"DBUS_SESSION_BUS_ADDRESS", {}}, {"XDG_RUNTIME_DIR", "/nonexistent/tarnel-test"}}}});
+#endif
+#ifdef FOUNDATION_STANDIN_PATH
+  all.push_back({"foundation", FOUNDATION_TARNELCTL_PATH, FOUNDATION_STANDIN_PATH, ts::CenterKind::foundation, {}});
+#ifndef __APPLE__  // distnoted is always there
+  all.back().unreachable = {{{"TMP", "/nonexistent/tarnel-test"}, {"HOME", "/nonexistent/tarnel-test"}}};
+#endif
+#endif
+  return all;
 }
 
-/// A private bus, the processes started on it, and the stand-in's log of the
-/// command texts that reached it.
-class MessagingTest : public ::testing::Test {
-protected:
-  ~MessagingTest() override {
-    for (pid_t pid : children_) ts::killAndReap(pid);
-  }
-
-  fs::path logPath() const { return dir_.path() / "commands.log"; }
-
-  /// Starts `argv` on the bus; it is killed when the test ends.
-  pid_t start(const Args& argv, int* stdoutFd = nullptr) {
-    pid_t pid = ts::spawn(argv, bus_.env(), stdoutFd);
-    children_.push_back(pid);
-    return pid;
-  }
+/// A private center of one back end, the processes started on it, and the
+/// stand-in's log of the command texts that reached it.
+struct Session {
+  explicit Session(const Backend& backend) : backend_(backend), center_(backend.kind) {}
+  ~Session() { for (pid_t pid : children_) ts::killAndReap(pid); }
 
   /// Starts the stand-in application with `options` and waits until it observes requests.
   void startStandin(const Args& options) {
-    Args argv{STANDIN_PATH, "--log", logPath().string()};
+    Args argv{backend_.standin, "--log", (dir_.path() / "commands.log").string()};
     argv.insert(argv.end(), options.begin(), options.end());
     int out = -1;
-    start(argv, &out);
+    children_.push_back(ts::spawn(argv, center_.env(), &out));
     auto line = ts::readLine(out, 10s);
     close(out);
     if (line != "ready") throw std::runtime_error("the stand-in did not start");
   }
 
-  ts::RunResult tarnelctl(const Args& args) { return tarnelctl(args, bus_.env()); }
-  ts::RunResult tarnelctl(const Args& args, const ts::EnvChanges& env) {
-    Args argv{TARNELCTL_PATH};
+  ts::RunResult tarnelctl(const Args& args) {
+    Args argv{backend_.tarnelctl};
     argv.insert(argv.end(), args.begin(), args.end());
-    return ts::run(argv, env);
+    return ts::run(argv, center_.env());
   }
 
   /// The command texts that reached the stand-in, once `count` have (or after 5 s).
-  std::vector<std::string> received(size_t count) {
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    for (;;) {
-      auto texts = lines(ts::readFile(logPath()));
+  Args received(size_t count) {
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;; std::this_thread::sleep_for(10ms)) {
+      Args texts;
+      std::istringstream log(ts::readFile(dir_.path() / "commands.log"));
+      for (std::string line; std::getline(log, line);) texts.push_back(line);
       if (texts.size() >= count || std::chrono::steady_clock::now() > deadline) return texts;
-      std::this_thread::sleep_for(10ms);
     }
   }
 
+  Backend backend_;
   ts::TempDir dir_;
-  ts::PrivateBus bus_;
+  ts::PrivateCenter center_;
   std::vector<pid_t> children_;
 };
 
-void expectNoReply(const ts::RunResult& r) {
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, noReply);
-  EXPECT_EQ(r.status, 1);
+/// A run that printed `out` and ended with `status`: 1 is the no-reply message.
+/// Whatever it waited for, it did not wait much longer than the 2.0 s.
+void expectRun(const ts::RunResult& r, const std::string& out, int status) {
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, status == 1 ? noReply : "");
+  EXPECT_EQ(r.status, status);
+  EXPECT_LT(r.elapsed, status == 1 ? 3s : 1s);
 }
 
-void expectSilentSuccess(const ts::RunResult& r) {
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_LT(r.elapsed, 1s);
-}
+// --- One exchange, over every back end ---------------------------------------
 
-/// Cases print as their name, so that test names stay short and on one line.
-template <class Case>
-  requires requires(const Case& c) { c.name; }
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.name;
-}
-
-// --- Replies --------------------------------------------------------------
-
-struct ReplyCase {
+struct ExchangeCase {
   const char* name;
-  Args standin;     ///< the stand-in's options
-  std::string out;  ///< what `tarnelctl status` prints
+  Args standin;      ///< the stand-in's options
+  Args args;         ///< tarnelctl's arguments
+  Args sent;         ///< the command texts that reach the application
+  std::string out;   ///< what tarnelctl prints on standard output; with status 1, the no-reply message follows
+  int status = 0;
+  bool dbusOnly = false;  ///< Foundation cannot send such a reply, GNUstep cannot start with such arguments
 };
 
-class ReplyTest : public MessagingTest, public ::testing::WithParamInterface<ReplyCase> {};
+const ExchangeCase exchanges[] = {
+  // A reply that comes at once ends the wait at once; see the elapsed time below.
+  {"status", {}, {"status"}, {"status"}, "Không giữ máy thức\n"},
+  {"multi_line", {"--text", "Đang giữ — ✓\nline 2\n"}, {"status"}, {"status"}, "Đang giữ — ✓\nline 2\n\n"},
+  {"empty", {"--empty"}, {"status"}, {"status"}, "\n"},
+  {"late", {"--delay-ms", "500", "--text", "late but in time"}, {"status"}, {"status"}, "late but in time\n"},
+  {"utf8_both_ways", {}, {"tiếng", "Việt ✓"}, {"tiếng Việt ✓"}, "Lệnh không rõ: tiếng Việt ✓ — Không giữ máy thức\n"},
+  {"2h", {"--text", "ok"}, {"2h"}, {"extend 120"}, "ok\n"},
+  {"silent", {"--silent"}, {"status"}, {"status"}, "", 1},
+  {"too_late", {"--delay-ms", "2600", "--text", "too late"}, {"status"}, {"status"}, "", 1},
+  {"non_string", {"--non-string"}, {"status"}, {"status"}, "", 1, true},
+  {"no_argument", {"--no-arg"}, {"status"}, {"status"}, "", 1, true},
+  {"not_utf8", {"--text", "ok"}, {"caf\xE9"}, {"caf\uFFFD"}, "ok\n", 0, true},
+  // Without command text: the usage, and nothing posted.
+  {"usage", {}, {}, {}, usage + "\n", 2},
+  {"help", {}, {"--help"}, {}, usage + "\n", 2},
+  // Heartbeats: posted, never waited for.
+  {"busy", {}, {"busy"}, {"busy"}, ""},
+  {"busy_20", {}, {"busy", "20"}, {"busy 20"}, ""},
+  {"busy_not_utf8", {}, {"busy", "\xFF"}, {"busy \uFFFD"}, "", 0, true},
+};
 
-TEST_P(ReplyTest, PrintedVerbatimWithOneNewline) {
-  startStandin(GetParam().standin);
-  auto r = tarnelctl({"status"});
-  EXPECT_EQ(r.out, GetParam().out);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(received(1), Args{"status"});
+using ExchangeParam = std::pair<Backend, ExchangeCase>;
+void PrintTo(const Backend& b, std::ostream* os) { *os << b.name; }
+void PrintTo(const ExchangeParam& p, std::ostream* os) { *os << p.first.name << " " << p.second.name; }
+class ExchangeTest : public ::testing::TestWithParam<ExchangeParam> {};
+
+TEST_P(ExchangeTest, TextArrivesOnceAndTheReplyIsPrinted) {
+  auto [backend, c] = GetParam();
+  Session session(backend);
+  session.startStandin(c.standin);
+  auto r = session.tarnelctl(c.args);
+  expectRun(r, c.out, c.status);
+  EXPECT_GE(r.elapsed, c.status == 1 ? 1.9s : 0s);
+  // Whatever this run posted has arrived before a later run's heartbeat.
+  c.sent.push_back("busy 1");
+  EXPECT_EQ(session.tarnelctl({"busy", "1"}).status, 0);
+  EXPECT_EQ(session.received(c.sent.size()), c.sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, ReplyTest, ::testing::Values(
-  ReplyCase{"multi-line", {"--text", "Đang giữ — ✓\nline 2"}, "Đang giữ — ✓\nline 2\n"},
-  ReplyCase{"trailing-newline", {"--text", "ends in a newline\n"}, "ends in a newline\n\n"},
-  ReplyCase{"empty", {"--empty"}, "\n"},
-  ReplyCase{"late", {"--delay-ms", "500", "--text", "late but in time"}, "late but in time\n"}));
-
-class IgnoredReplyTest : public MessagingTest, public ::testing::WithParamInterface<Args> {};
-
-TEST_P(IgnoredReplyTest, EndsInTheNoReplyMessageAfterTheWait) {
-  startStandin(GetParam());
-  auto r = tarnelctl({"status"});
-  expectNoReply(r);
-  EXPECT_GE(r.elapsed, 1.9s);
-  EXPECT_LE(r.elapsed, 3s);
-  EXPECT_EQ(received(1), Args{"status"});
+std::vector<ExchangeParam> exchangesOverBackends() {
+  std::vector<ExchangeParam> all;
+  for (const auto& backend : backends())
+    for (const auto& c : exchanges)
+      if (backend.kind == ts::CenterKind::dbus || !c.dbusOnly) all.emplace_back(backend, c);
+  return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, IgnoredReplyTest, ::testing::Values(
-  Args{"--silent"}, Args{"--non-string"}, Args{"--no-arg"},
-  Args{"--delay-ms", "2600", "--text", "too late"}));
+INSTANTIATE_TEST_SUITE_P(Exchanges, ExchangeTest, ::testing::ValuesIn(exchangesOverBackends()),
+                         [](const auto& info) { return info.param.first.name + "_" + info.param.second.name; });
 
-TEST_F(MessagingTest, LastOfSeveralHandledRepliesWins) {
-  startStandin({"--text", "reply", "--replies", "3", "--delay-ms", "300"});
+// --- More of one back end ----------------------------------------------------
+
+class BackendTest : public ::testing::TestWithParam<Backend> {};
+
+TEST_P(BackendTest, LastOfSeveralHandledRepliesWins) {
+  Session session(GetParam());
+  session.startStandin({"--text", "reply", "--replies", "3", "--delay-ms", "300"});
   int out = -1;
-  pid_t pid = ts::spawn({TARNELCTL_PATH, "status"}, bus_.env(), &out);
+  pid_t pid = ts::spawn({GetParam().tarnelctl, "status"}, session.center_.env(), &out);
   // Freeze tarnelctl while the three replies arrive, so that all of them are
   // waiting for it when it handles the first.
-  received(1);
+  session.received(1);
   kill(pid, SIGSTOP);
   std::this_thread::sleep_for(800ms);
   kill(pid, SIGCONT);
-  std::string printed;
-  while (auto line = ts::readLine(out, 5s)) printed += *line + "\n";
-  close(out);
-  int raw = 0;
-  waitpid(pid, &raw, 0);
-  EXPECT_EQ(printed, "reply #3\n");
-  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0);
-}
-
-// --- What goes out ---------------------------------------------------------
-
-struct SentCase {
-  const char* name;
-  Args args;
-  std::string text;  ///< the command text that reaches the application
-};
-
-class HeartbeatTest : public MessagingTest, public ::testing::WithParamInterface<SentCase> {};
-
-TEST_P(HeartbeatTest, PostedWithoutWaitingOrPrinting) {
-  startStandin({});
-  expectSilentSuccess(tarnelctl(GetParam().args));
-  EXPECT_EQ(received(1), Args{GetParam().text});
-}
-
-INSTANTIATE_TEST_SUITE_P(Heartbeats, HeartbeatTest, ::testing::Values(
-  SentCase{"busy", {"busy"}, "busy"}, SentCase{"busy-20", {"busy", "20"}, "busy 20"},
-  SentCase{"working", {"working"}, "working"}, SentCase{"heartbeat", {"heartbeat"}, "heartbeat"},
-  SentCase{"busybody", {"busybody"}, "busybody"}));
-
-class RequestTest : public MessagingTest, public ::testing::WithParamInterface<SentCase> {};
-
-TEST_P(RequestTest, CommandTextArrivesOnceAndTheReplyIsPrinted) {
-  startStandin({"--text", "ok"});
-  auto r = tarnelctl(GetParam().args);
-  EXPECT_EQ(r.out, "ok\n");
+  auto r = ts::finish(pid, out);
+  EXPECT_EQ(r.out, "reply #3\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(received(1), Args{GetParam().text});
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, RequestTest, ::testing::Values(
-  SentCase{"2h", {"2h"}, "extend 120"}, SentCase{"extend-30", {"extend", "30"}, "extend 30"},
-  SentCase{"on", {"on"}, "on"}, SentCase{"Busy-is-a-request", {"Busy"}, "Busy"},
-  SentCase{"non-ascii", {"tiếng", "Việt ✓"}, "tiếng Việt ✓"}));
-
-TEST_F(MessagingTest, UsageWithoutCommandTextPostsNothing) {
-  startStandin({});
-  for (const Args& args : {Args{}, Args{"--help"}}) {
-    auto r = tarnelctl(args);
-    EXPECT_EQ(r.out, usage + "\n") << testing::PrintToString(args);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 2);
+TEST_P(BackendTest, HeartbeatsPostedJustBeforeExitAllArrive) {
+  Session session(GetParam());
+  session.startStandin({"--silent"});
+  Args sent;
+  for (int i = 0; i < 20; ++i) {
+    sent.push_back("busy " + std::to_string(i));
+    expectRun(session.tarnelctl({"busy", std::to_string(i)}), "", 0);
   }
-  // The first text the application sees is the one sent after them.
-  EXPECT_EQ(tarnelctl({"status"}).status, 0);
-  EXPECT_EQ(received(1), Args{"status"});
+  EXPECT_EQ(session.received(sent.size()), sent);
 }
 
-// --- A bus that is missing or does not answer ------------------------------
-
-class NoBusTest : public ::testing::TestWithParam<ts::EnvChanges> {};
-
-TEST_P(NoBusTest, HeartbeatSucceedsSilentlyAndRequestGetsNoReply) {
-  ts::EnvChanges env = GetParam();
-  expectSilentSuccess(ts::run({TARNELCTL_PATH, "busy"}, env));
-  expectNoReply(ts::run({TARNELCTL_PATH, "status"}, env));
+TEST_P(BackendTest, WithoutCenterHeartbeatIsSilentAndRequestFailsQuickly) {
+  if (GetParam().unreachable.empty()) GTEST_SKIP() << "this platform's center cannot be made unreachable";
+  for (const auto& env : GetParam().unreachable) {
+    expectRun(ts::run({GetParam().tarnelctl, "busy"}, env), "", 0);
+    auto r = ts::run({GetParam().tarnelctl, "status"}, env);
+    expectRun(r, "", 1);
+    EXPECT_LT(r.elapsed, 1s);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Environments, NoBusTest, ::testing::Values(
-  ts::EnvChanges{{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tarnel-test/bus"},
-                 {"XDG_RUNTIME_DIR", std::nullopt}},
-  ts::EnvChanges{{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", std::nullopt}},
-  ts::EnvChanges{{"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", "/nonexistent/tarnel-test"}}));
+INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, ::testing::ValuesIn(backends()),
+                         [](const auto& info) { return info.param.name; });
 
-TEST_F(MessagingTest, StoppedBusNeitherStallsAHeartbeatNorARequest) {
-  bus_.pause();
-  expectSilentSuccess(tarnelctl({"busy"}));
-  auto r = tarnelctl({"status"});
-  expectNoReply(r);
-  EXPECT_LT(r.elapsed, 3s);
+// --- What only the D-Bus back end shows --------------------------------------
+#ifdef DBUS_STANDIN_PATH
+
+const Backend dbus = backends().front();
+
+// A frozen gdnc stalls GNUstep's client without limit; distnoted is the
+// system's own. A frozen dbus-daemon is one more user-run process.
+TEST(DbusTest, StoppedBusNeitherStallsAHeartbeatNorARequest) {
+  Session session(dbus);
+  session.center_.pause();
+  expectRun(session.tarnelctl({"busy"}), "", 0);
+  expectRun(session.tarnelctl({"status"}), "", 1);
 }
 
-// --- Clients we did not write ----------------------------------------------
-
-/// One message as dbus-monitor prints it: its header line and its argument lines.
-struct Monitored {
-  std::string header;
-  Args arguments;
-};
-
-TEST_F(MessagingTest, DbusMonitorSeesPathInterfaceMemberAndOneStringArgument) {
-  startStandin({});
+TEST(DbusTest, DbusMonitorSeesPathInterfaceMemberAndOneStringArgument) {
+  Session session(dbus);
   int out = -1;
-  start({"dbus-monitor", "--session", "type='signal',interface='dev.tarnel'"}, &out);
+  pid_t monitor = ts::spawn({"dbus-monitor", "--session", "type='signal',interface='dev.tarnel',member='command'"},
+                            session.center_.env(), &out);
   // dbus-monitor has become a monitor when it loses its own name.
   while (auto line = ts::readLine(out, 10s))
     if (line->ends_with("member=NameLost")) break;
-
-  expectSilentSuccess(tarnelctl({"busy", "20"}));
-  EXPECT_EQ(tarnelctl({"on"}).status, 0);
-
-  // Read until the second request is followed by another message (the
-  // stand-in's reply to it), so that its argument lines are complete.
-  const std::string request = "path=/dev/tarnel; interface=dev.tarnel; member=command";
-  std::vector<Monitored> seen;
-  auto requests = [&] {
-    std::vector<Monitored> result;
-    for (const auto& message : seen)
-      if (message.header.ends_with(request)) result.push_back(message);
-    return result;
-  };
-  while (requests().size() < 2 || seen.back().header.ends_with(request)) {
-    auto line = ts::readLine(out, 5s);
-    if (!line) break;
-    if (line->starts_with("   ") && !seen.empty())
-      seen.back().arguments.push_back(line->substr(3));
-    else
-      seen.push_back({*line, {}});
-  }
+  ts::readLine(out, 5s);  // its argument
+  expectRun(session.tarnelctl({"busy", "20"}), "", 0);
+  auto header = ts::readLine(out, 5s);
+  auto argument = ts::readLine(out, 5s);
+  auto more = ts::readLine(out, 300ms);
+  ts::killAndReap(monitor);
   close(out);
-  auto sent = requests();
-  ASSERT_EQ(sent.size(), 2u);
-  for (const auto& message : sent) EXPECT_TRUE(message.header.starts_with("signal ")) << message.header;
-  EXPECT_EQ(sent[0].arguments, Args{"string \"busy 20\""});
-  EXPECT_EQ(sent[1].arguments, Args{"string \"on\""});
+  ASSERT_TRUE(header && argument);
+  EXPECT_TRUE(header->starts_with("signal ")) << *header;
+  EXPECT_TRUE(header->ends_with(" path=/dev/tarnel; interface=dev.tarnel; member=command")) << *header;
+  EXPECT_EQ(*argument, "   string \"busy 20\"");
+  EXPECT_EQ(more, std::nullopt) << "a second argument or message";
 }
 
-struct OutsideReplyCase {
-  const char* name;
-  Args signal;      ///< dbus-send's path, interface.member and arguments
-  std::string out;  ///< what `tarnelctl status` prints; empty for no reply
-};
-
-class DbusSendReplyTest : public MessagingTest, public ::testing::WithParamInterface<OutsideReplyCase> {};
-
-TEST_P(DbusSendReplyTest, RepliesFromAnySenderAndPathCount) {
-  Args argv{"sh", "-c", "while :; do dbus-send --session --type=signal \"$@\"; sleep 0.05; done", "sh"};
-  argv.insert(argv.end(), GetParam().signal.begin(), GetParam().signal.end());
-  start(argv);
-  auto r = tarnelctl({"status"});
-  if (GetParam().out.empty()) {
-    expectNoReply(r);
-  } else {
-    EXPECT_EQ(r.out, GetParam().out);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.status, 0);
+TEST(DbusTest, RepliesFromAnySenderAndPathCount) {
+  const std::pair<Args, std::string> signals[] = {  // dbus-send's arguments, what `status` prints
+    {{"/dev/tarnel", "dev.tarnel.status", "string:Đang giữ — dbus-send"}, "Đang giữ — dbus-send\n"},
+    {{"/some/where/else", "dev.tarnel.status", "string:any path"}, "any path\n"},
+    {{"/dev/tarnel", "dev.tarnel.status", "string:first", "int32:2"}, "first\n"},
+    {{"/dev/tarnel", "dev.tarnel.command", "string:a request"}, ""},
+    {{"/dev/tarnel", "other.app.status", "string:another app"}, ""},
+  };
+  Session session(dbus);
+  for (const auto& [signal, out] : signals) {
+    Args argv{"sh", "-c", "while :; do dbus-send --session --type=signal \"$@\"; sleep 0.05; done", "sh"};
+    argv.insert(argv.end(), signal.begin(), signal.end());
+    pid_t sender = ts::spawn(argv, session.center_.env());
+    auto r = session.tarnelctl({"status"});
+    ts::killAndReap(sender);
+    SCOPED_TRACE(signal[2]);
+    expectRun(r, out, out.empty() ? 1 : 0);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, DbusSendReplyTest, ::testing::Values(
-  OutsideReplyCase{"reply", {"/dev/tarnel", "dev.tarnel.status", "string:Đang giữ — từ dbus-send"},
-                   "Đang giữ — từ dbus-send\n"},
-  OutsideReplyCase{"other-path", {"/some/where/else", "dev.tarnel.status", "string:any path"}, "any path\n"},
-  OutsideReplyCase{"string-then-more", {"/dev/tarnel", "dev.tarnel.status", "string:first", "int32:2"}, "first\n"},
-  OutsideReplyCase{"integer", {"/dev/tarnel", "dev.tarnel.status", "int32:7"}, ""},
-  OutsideReplyCase{"request-member", {"/dev/tarnel", "dev.tarnel.command", "string:a request"}, ""},
-  OutsideReplyCase{"other-interface", {"/dev/tarnel", "other.app.status", "string:another app"}, ""}));
+#endif
+
+// --- Arguments that are not UTF-8, in process --------------------------------
+
+TEST(ValidUtf8Test, EachInvalidSequenceBecomesOneReplacementCharacter) {
+  const std::pair<std::string, std::string> cases[] = {
+    {"", ""}, {"tiếng Việt ✓ 😀", "tiếng Việt ✓ 😀"},
+    {"caf\xE9", "caf\uFFFD"}, {"\xFF\xFE", "\uFFFD\uFFFD"}, {"\x80x", "\uFFFDx"},
+    {"\xE2\x9C", "\uFFFD"}, {"\xE2\x9Cx\xE2", "\uFFFDx\uFFFD"},          // cut short: one each
+    {"\xF0\x9F\x98", "\uFFFD"}, {"\xC0\xAF", "\uFFFD\uFFFD"},           // overlong
+    {"\xE0\x80\xAF", "\uFFFD\uFFFD\uFFFD"}, {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},  // overlong, surrogate
+    {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF is the last
+  };
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(validUtf8(bytes), text) << testing::PrintToString(bytes);
+}
 
 }  // namespace

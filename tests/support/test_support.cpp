@@ -72,7 +72,8 @@ static pid_t spawnWithPipes(std::vector<std::string> argv, const EnvChanges& cha
       posix_spawn_file_actions_addopen(&actions, i + 1, "/dev/null", O_WRONLY, 0);
       continue;
     }
-    if (pipe2(pipes[i], O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (pipe(pipes[i]) != 0) throw std::runtime_error("pipe failed");
+    for (int end : pipes[i]) fcntl(end, F_SETFD, FD_CLOEXEC);
     posix_spawn_file_actions_adddup2(&actions, pipes[i][1], i + 1);
   }
   auto args = pointers(argv);
@@ -97,12 +98,17 @@ static int decodeStatus(int raw) {
 }
 
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, std::chrono::seconds limit) {
+  int out = -1, err = -1;
+  pid_t pid = spawnWithPipes(argv, env, &out, &err);
+  return finish(pid, out, err, limit);
+}
+
+RunResult finish(pid_t pid, int outFd, int errFd, std::chrono::seconds limit) {
   RunResult result;
   auto start = Clock::now();
-  int fds[2];
-  pid_t pid = spawnWithPipes(argv, env, &fds[0], &fds[1]);
+  int fds[2] = {outFd, errFd};
   std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
+  int open = (outFd >= 0) + (errFd >= 0);
   while (open > 0) {
     pollfd polls[2];
     for (int i = 0; i < 2; ++i) polls[i] = {fds[i], POLLIN, 0};
@@ -174,23 +180,44 @@ void writeFile(const fs::path& path, const std::string& bytes) {
   if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
 }
 
-PrivateBus::PrivateBus() {
-  int out = -1;
-  pid_ = spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--nosyslog",
-                "--address=unix:path=" + (dir_.path() / "bus").string(), "--print-address"},
-               {}, &out);
-  auto line = readLine(out, std::chrono::seconds(10));
-  close(out);
-  if (!line || line->empty()) {
-    killAndReap(pid_);
-    throw std::runtime_error("dbus-daemon did not start");
+/// Waits up to 10 s for a file named `name` anywhere under `dir`.
+static bool appears(const fs::path& dir, const std::string& name) {
+  for (auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;) {
+    std::error_code ignored;
+    for (auto it = fs::recursive_directory_iterator(dir, ignored); it != fs::recursive_directory_iterator();
+         it.increment(ignored))
+      if (it->path().filename() == name) return true;
+    usleep(5000);
   }
-  address_ = *line;
+  return false;
 }
 
-PrivateBus::~PrivateBus() { killAndReap(pid_); }
+PrivateCenter::PrivateCenter(CenterKind kind) {
+  std::string dir = dir_.path().string();
+  if (kind == CenterKind::dbus) {
+    int out = -1;
+    pid_ = spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--nosyslog",
+                  "--address=unix:path=" + dir + "/bus", "--print-address"}, {}, &out);
+    auto line = readLine(out, std::chrono::seconds(10));
+    close(out);
+    env_ = {{"DBUS_SESSION_BUS_ADDRESS", line.value_or("")}};
+    if (line && !line->empty()) return;
+  } else {
+#ifdef __APPLE__
+    return;
+#endif
+    // GNUstep keeps its defaults under HOME and its port names under TMP;
+    // "GDNCServer" in base64 is the name gdnc registers once it serves.
+    env_ = {{"TMP", dir}, {"HOME", dir}};
+    pid_ = spawn({"gdnc", "--no-fork"}, env_);
+    if (appears(dir_.path(), "R0ROQ1NlcnZlcg==")) return;
+  }
+  killAndReap(pid_);
+  throw std::runtime_error("the notification center did not start");
+}
 
-void PrivateBus::pause() { kill(pid_, SIGSTOP); }
-void PrivateBus::resume() { kill(pid_, SIGCONT); }
+PrivateCenter::~PrivateCenter() { killAndReap(pid_); }
+
+void PrivateCenter::pause() { kill(pid_, SIGSTOP); }
 
 }  // namespace testing_support

@@ -1,5 +1,5 @@
 // What the end-to-end tests share: scratch directories, running a program and
-// capturing what it prints, and a private D-Bus session bus.
+// capturing what it prints, and a private notification center.
 #pragma once
 
 #include <sys/types.h>
@@ -41,6 +41,10 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
               std::chrono::seconds limit = std::chrono::seconds(20));
 
+/// Waits for `pid`, started by `spawn`, reading `outFd` and `errFd` (-1 for none)
+/// to their end, and returns what it printed; kills it after `limit`.
+RunResult finish(pid_t pid, int outFd, int errFd = -1, std::chrono::seconds limit = std::chrono::seconds(20));
+
 /// Starts `argv` in the background with the given environment; its standard
 /// output is a pipe whose read end is returned in `stdoutFd` when asked for,
 /// otherwise /dev/null, as is its standard error.
@@ -55,25 +59,28 @@ void killAndReap(pid_t pid);
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
-/// A private `dbus-daemon --session` of its own, stopped when destroyed.
-class PrivateBus {
-public:
-  PrivateBus();
-  ~PrivateBus();
-  PrivateBus(const PrivateBus&) = delete;
-  PrivateBus& operator=(const PrivateBus&) = delete;
+/// Where notifications travel: the D-Bus session bus, or Foundation's
+/// distributed notification center (gdnc through GNUstep, distnoted on macOS).
+enum class CenterKind { dbus, foundation };
 
-  /// The address to put into DBUS_SESSION_BUS_ADDRESS.
-  const std::string& address() const { return address_; }
-  /// The environment change that points a child at this bus.
-  EnvChanges env() const { return {{"DBUS_SESSION_BUS_ADDRESS", address_}}; }
+/// A notification center of the tests' own, stopped when destroyed: a private
+/// `dbus-daemon --session`, or a private `gdnc`, which GNUstep finds through the
+/// port names under $TMP. macOS has one distnoted per user: that one is used.
+class PrivateCenter {
+public:
+  explicit PrivateCenter(CenterKind kind);
+  ~PrivateCenter();
+  PrivateCenter(const PrivateCenter&) = delete;
+  PrivateCenter& operator=(const PrivateCenter&) = delete;
+
+  /// The environment change that points a child at this center.
+  const EnvChanges& env() const { return env_; }
   /// Freezes the daemon (SIGSTOP): connections are accepted but never answered.
   void pause();
-  void resume();
 
 private:
   TempDir dir_;
-  std::string address_;
+  EnvChanges env_;
   pid_t pid_ = -1;
 };
 
