@@ -168,15 +168,14 @@ class BackendTest : public ::testing::TestWithParam<Backend> {};
 TEST_P(BackendTest, LastOfSeveralHandledRepliesWins) {
   Session session(GetParam());
   session.startStandin({"--text", "reply", "--replies", "3", "--delay-ms", "300"});
-  int out = -1;
-  pid_t pid = ts::spawn({GetParam().tarnelctl, "status"}, session.center_.env(), &out);
+  auto child = ts::start({GetParam().tarnelctl, "status"}, session.center_.env());
   // Freeze tarnelctl while the three replies arrive, so that all of them are
   // waiting for it when it handles the first.
   session.received(1);
-  kill(pid, SIGSTOP);
+  kill(child.pid, SIGSTOP);
   std::this_thread::sleep_for(800ms);
-  kill(pid, SIGCONT);
-  auto r = ts::finish(pid, out);
+  kill(child.pid, SIGCONT);
+  auto r = ts::finish(child);
   EXPECT_EQ(r.out, "reply #3\n");
   EXPECT_EQ(r.status, 0);
 }

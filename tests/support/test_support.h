@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -41,9 +42,17 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
               std::chrono::seconds limit = std::chrono::seconds(20));
 
-/// Waits for `pid`, started by `spawn`, reading `outFd` and `errFd` (-1 for none)
-/// to their end, and returns what it printed; kills it after `limit`.
-RunResult finish(pid_t pid, int outFd, int errFd = -1, std::chrono::seconds limit = std::chrono::seconds(20));
+/// A program started in the background whose output goes to files.
+struct Started {
+  pid_t pid;
+  FILE* out;
+  FILE* err;
+  std::chrono::steady_clock::time_point start;
+};
+Started start(const std::vector<std::string>& argv, const EnvChanges& env = {});
+
+/// Waits for `child` (killing it after `limit`) and returns what it printed.
+RunResult finish(const Started& child, std::chrono::seconds limit = std::chrono::seconds(20));
 
 /// Starts `argv` in the background with the given environment; its standard
 /// output is a pipe whose read end is returned in `stdoutFd` when asked for,
