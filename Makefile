@@ -4,6 +4,7 @@
 #   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
 #   make bench   measure against the baselines and refresh README's Performance section
 #   make fuzz    run each fuzzer for FUZZ_SECONDS
+#   make stress  stop installs at random moments, STRESS_ROUNDS times: files stay whole
 #   make install     install the program, its manual page and completions under $(DESTDIR)$(PREFIX)
 #   make uninstall   remove exactly those files again
 #   make package     build the Debian package into build/
@@ -17,10 +18,11 @@ LEAKS := $(if $(filter Darwin,$(shell uname -s)),detect_leaks=0,detect_leaks=1)
 # The nested make of CMake would otherwise announce every directory it enters.
 BUILD_CMD = env -u MAKEFLAGS -u MAKELEVEL cmake --build
 FUZZ_SECONDS ?= 300
+STRESS_ROUNDS ?= 150
 PREFIX  ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all setup build test unit-test sanitized-test fuzz demo bench install uninstall package clean
+.PHONY: all setup build test unit-test sanitized-test fuzz stress demo bench install uninstall package clean
 
 all: build
 
@@ -47,6 +49,9 @@ fuzz: setup
 	  -DTARNEL_SANITIZE=ON -DTARNEL_FUZZ=ON >/dev/null
 	@$(BUILD_CMD) $(FUZZB) -j $(JOBS) --target fuzzers
 	@scripts/fuzz.sh $(FUZZB) $(FUZZ_SECONDS)
+
+stress: build
+	@tests/stress/crash.sh $(BUILD) $(STRESS_ROUNDS)
 
 demo: build
 	@scripts/demo.sh $(BUILD)
