@@ -76,6 +76,18 @@ for size in 1 10; do
 done
 
 echo "bench: peak memory" >&2
+for size in 1 10; do  # "install|uninstall BYTES KiB..." for each file, 5 runs
+  for op in install uninstall; do
+    from=$work/plain-$size.json
+    [[ $op == install ]] || from=$work/installed-$size.json
+    printf '%s %s' "$op" "$(wc -c <"$from")"
+    for _ in 1 2 3 4 5; do
+      cp "$from" "$settings" && rm -f "$settings.tarnel-backup"
+      printf ' %s' "$("$build/bench/bench-peak-rss" "$build/tarnelctl" "$op-claude-hooks" | tail -n1)"
+    done
+    echo
+  done
+done >"$work/rss-files.txt"
 peak() {  # the peak RSS of each of 50 runs, in KiB
   for _ in $(seq 50); do "$build/bench/bench-peak-rss" "$@"; done | tr '\n' ' '
 }
