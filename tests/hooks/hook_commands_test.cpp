@@ -194,10 +194,10 @@ TEST(HookCommands, ConcurrentWritersAreNeverOverwritten) {
     std::string file = h.file("claude").string();
     writeFile(file, "{\"w\": 0}");
     writeFile(h.dir.path() / "pad", std::string(1 << 20, 'p'));
-    pid_t writer = spawn({"/bin/sh", "-c", "for i in $(seq 1 40); do { printf '{\"w\": %d, \"p\": \"' $i; cat \"$2\";"
+    auto writer = start({"/bin/sh", "-c", "for i in $(seq 1 40); do { printf '{\"w\": %d, \"p\": \"' $i; cat \"$2\";"
                           " printf '\"}'; } > \"$1.new\"; " + move + "; sleep 0.01; done", "sh", file,
                           (h.dir.path() / "pad").string()});
-    for (int status = 0, i = 0; waitpid(writer, &status, WNOHANG) == 0; ++i)
+    for (int i = 0; waitpid(writer.pid, nullptr, WNOHANG) == 0; ++i)
       h.run(i % 2 ? "uninstall-claude-hooks" : "install-claude-hooks");
     EXPECT_EQ(readFile(file).substr(0, 9), "{\"w\": 40,") << move;
   }

@@ -54,17 +54,14 @@ std::vector<Backend> backends() {
 /// stand-in's log of the command texts that reached it.
 struct Session {
   explicit Session(const Backend& backend) : backend_(backend), center_(backend.kind) {}
-  ~Session() { for (pid_t pid : children_) ts::killAndReap(pid); }
+  ~Session() { for (const auto& child : children_) ts::stop(child); }
 
   /// Starts the stand-in application with `options` and waits until it observes requests.
   void startStandin(const Args& options) {
     Args argv{backend_.standin, "--log", (dir_.path() / "commands.log").string()};
     argv.insert(argv.end(), options.begin(), options.end());
-    int out = -1;
-    children_.push_back(ts::spawn(argv, center_.env(), &out));
-    auto line = ts::readLine(out, 10s);
-    close(out);
-    if (line != "ready") throw std::runtime_error("the stand-in did not start");
+    children_.push_back(ts::start(argv, center_.env()));
+    if (ts::output(children_.back(), "ready\n") != "ready\n") throw std::runtime_error("the stand-in did not start");
   }
 
   ts::RunResult tarnelctl(const Args& args) {
@@ -86,7 +83,7 @@ struct Session {
   Backend backend_;
   ts::TempDir dir_;
   ts::PrivateCenter center_;
-  std::vector<pid_t> children_;
+  std::vector<ts::Started> children_;
 };
 
 /// A run that printed `out` and ended with `status`: 1 is the no-reply message.
@@ -220,24 +217,21 @@ TEST(DbusTest, StoppedBusNeitherStallsAHeartbeatNorARequest) {
 
 TEST(DbusTest, DbusMonitorSeesPathInterfaceMemberAndOneStringArgument) {
   Session session(dbus);
-  int out = -1;
-  pid_t monitor = ts::spawn({"dbus-monitor", "--session", "type='signal',interface='dev.tarnel',member='command'"},
-                            session.center_.env(), &out);
-  // dbus-monitor has become a monitor when it loses its own name.
-  while (auto line = ts::readLine(out, 10s))
-    if (line->ends_with("member=NameLost")) break;
-  ts::readLine(out, 5s);  // its argument
+  auto monitor = ts::start({"dbus-monitor", "--session", "type='signal',interface='dev.tarnel',member='command'"},
+                           session.center_.env());
+  ts::output(monitor, "member=NameLost");  // it has become a monitor when it loses its own name
   expectRun(session.tarnelctl({"busy", "20"}), "", 0);
-  auto header = ts::readLine(out, 5s);
-  auto argument = ts::readLine(out, 5s);
-  auto more = ts::readLine(out, 300ms);
-  ts::killAndReap(monitor);
-  close(out);
-  ASSERT_TRUE(header && argument);
-  EXPECT_TRUE(header->starts_with("signal ")) << *header;
-  EXPECT_TRUE(header->ends_with(" path=/dev/tarnel; interface=dev.tarnel; member=command")) << *header;
-  EXPECT_EQ(*argument, "   string \"busy 20\"");
-  EXPECT_EQ(more, std::nullopt) << "a second argument or message";
+  ts::output(monitor, "string \"busy 20\"");
+  std::this_thread::sleep_for(300ms);  // time for anything more to come
+  std::istringstream seen(ts::stop(monitor).out);
+  Args lines;
+  for (std::string line; std::getline(seen, line);)
+    if (!lines.empty() || line.ends_with("member=NameLost")) lines.push_back(line);
+  lines.erase(lines.begin(), std::find_if(lines.begin() + 1, lines.end(), [](auto& l) { return !l.starts_with("   "); }));
+  ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);  // one message, one argument
+  EXPECT_TRUE(lines[0].starts_with("signal ")) << lines[0];
+  EXPECT_TRUE(lines[0].ends_with(" path=/dev/tarnel; interface=dev.tarnel; member=command")) << lines[0];
+  EXPECT_EQ(lines[1], "   string \"busy 20\"");
 }
 
 TEST(DbusTest, RepliesFromAnySenderAndPathCount) {
@@ -252,9 +246,9 @@ TEST(DbusTest, RepliesFromAnySenderAndPathCount) {
   for (const auto& [signal, out] : signals) {
     Args argv{"sh", "-c", "while :; do dbus-send --session --type=signal \"$@\"; sleep 0.05; done", "sh"};
     argv.insert(argv.end(), signal.begin(), signal.end());
-    pid_t sender = ts::spawn(argv, session.center_.env());
+    auto sender = ts::start(argv, session.center_.env());
     auto r = session.tarnelctl({"status"});
-    ts::killAndReap(sender);
+    ts::stop(sender);
     SCOPED_TRACE(signal[2]);
     expectRun(r, out, out.empty() ? 1 : 0);
   }

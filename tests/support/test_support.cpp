@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -35,10 +34,8 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
-/// Starts `argv` (looked up on PATH) with standard input closed and standard
-/// output and error on `out` and `err` (-1: /dev/null).
-static pid_t start(std::vector<std::string> argv, const EnvChanges& changes, int out, int err) {
-  std::vector<std::string> env;
+Started start(const std::vector<std::string>& argv, const EnvChanges& changes) {
+  std::vector<std::string> args = argv, env;
   for (char** entry = environ; *entry; ++entry)
     if (std::string item = *entry; !changes.contains(item.substr(0, item.find('=')))) env.push_back(item);
   for (const auto& [name, value] : changes)
@@ -49,77 +46,53 @@ static pid_t start(std::vector<std::string> argv, const EnvChanges& changes, int
     result.push_back(nullptr);
     return result;
   };
+  Started child{-1, tmpfile(), tmpfile(), Clock::now()};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  for (int fd : {1, 2}) {
-    int target = fd == 1 ? out : err;
-    if (target < 0) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
-    else posix_spawn_file_actions_adddup2(&actions, target, fd);
-  }
-  auto args = pointers(argv), envp = pointers(env);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_adddup2(&actions, fileno(child.out), 1);
+  posix_spawn_file_actions_adddup2(&actions, fileno(child.err), 2);
+  auto argp = pointers(args), envp = pointers(env);
+  int rc = posix_spawnp(&child.pid, argp[0], &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
-  return pid;
-}
-
-Started start(const std::vector<std::string>& argv, const EnvChanges& env) {
-  Started child{-1, tmpfile(), tmpfile(), Clock::now()};
-  child.pid = start(argv, env, fileno(child.out), fileno(child.err));
   return child;
 }
 
+static std::string contents(FILE* file) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = pread(fileno(file), buffer, sizeof buffer, static_cast<off_t>(text.size()))) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  return text;
+}
+
 RunResult finish(const Started& child, std::chrono::seconds limit) {
-  RunResult result;
   int raw = 0;
   while (waitpid(child.pid, &raw, WNOHANG) == 0) {
     if (Clock::now() - child.start > limit) kill(child.pid, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(1ms);
   }
-  result.elapsed = Clock::now() - child.start;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  for (auto [file, text] : {std::pair{child.out, &result.out}, std::pair{child.err, &result.err}}) {
-    rewind(file);
-    for (int c; (c = fgetc(file)) != EOF;) *text += static_cast<char>(c);
-    fclose(file);
-  }
+  RunResult result{contents(child.out), contents(child.err), WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw),
+                   Clock::now() - child.start};
+  fclose(child.out);
+  fclose(child.err);
   return result;
+}
+
+RunResult stop(const Started& child) {
+  kill(child.pid, SIGCONT);
+  kill(child.pid, SIGKILL);
+  return finish(child);
+}
+
+std::string output(const Started& child, const std::string& text, std::chrono::milliseconds limit) {
+  for (auto deadline = Clock::now() + limit;; std::this_thread::sleep_for(2ms))
+    if (std::string out = contents(child.out); out.find(text) != std::string::npos || Clock::now() > deadline) return out;
 }
 
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, std::chrono::seconds limit) {
   return finish(start(argv, env), limit);
-}
-
-pid_t spawn(const std::vector<std::string>& argv, const EnvChanges& env, int* stdoutFd) {
-  int pipes[2] = {-1, -1};
-  if (stdoutFd && pipe(pipes) != 0) throw std::runtime_error("pipe failed");
-  pid_t pid = start(argv, env, pipes[1], -1);
-  if (stdoutFd) {
-    close(pipes[1]);
-    *stdoutFd = pipes[0];
-  }
-  return pid;
-}
-
-std::optional<std::string> readLine(int fd, std::chrono::milliseconds limit) {
-  auto deadline = Clock::now() + limit;
-  std::string line;
-  for (char c;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd p{fd, POLLIN, 0};
-    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0 || read(fd, &c, 1) != 1) return std::nullopt;
-    if (c == '\n') return line;
-    line += c;
-  }
-}
-
-void killAndReap(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGCONT);
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
 }
 
 std::string readFile(const fs::path& path) {
@@ -151,13 +124,11 @@ static bool appears(const fs::path& dir, const std::string& name) {
 PrivateCenter::PrivateCenter(CenterKind kind) {
   std::string dir = dir_.path().string();
   if (kind == CenterKind::dbus) {
-    int out = -1;
-    pid_ = spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--nosyslog",
-                  "--address=unix:path=" + dir + "/bus", "--print-address"}, {}, &out);
-    auto line = readLine(out, std::chrono::seconds(10));
-    close(out);
-    env_ = {{"DBUS_SESSION_BUS_ADDRESS", line.value_or("")}};
-    if (line && !line->empty()) return;
+    daemon_ = start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--nosyslog",
+                     "--address=unix:path=" + dir + "/bus", "--print-address"});
+    std::string address = output(*daemon_, "\n");
+    env_ = {{"DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.find('\n'))}};
+    if (!address.empty()) return;
   } else {
 #ifdef __APPLE__
     return;
@@ -165,15 +136,18 @@ PrivateCenter::PrivateCenter(CenterKind kind) {
     // GNUstep keeps its defaults under HOME and its port names under TMP;
     // "GDNCServer" in base64 is the name gdnc registers once it serves.
     env_ = {{"TMP", dir}, {"HOME", dir}};
-    pid_ = spawn({"gdnc", "--no-fork"}, env_);
+    daemon_ = start({"gdnc", "--no-fork"}, env_);
     if (appears(dir_.path(), "R0ROQ1NlcnZlcg==")) return;
   }
-  killAndReap(pid_);
+  stop(*daemon_);
+  daemon_.reset();
   throw std::runtime_error("the notification center did not start");
 }
 
-PrivateCenter::~PrivateCenter() { killAndReap(pid_); }
+PrivateCenter::~PrivateCenter() {
+  if (daemon_) stop(*daemon_);
+}
 
-void PrivateCenter::pause() { kill(pid_, SIGSTOP); }
+void PrivateCenter::pause() { kill(daemon_->pid, SIGSTOP); }
 
 }  // namespace testing_support

@@ -1,5 +1,5 @@
-// What the end-to-end tests share: scratch directories, running a program and
-// capturing what it prints, and a private notification center.
+// What the end-to-end tests share: scratch directories, running programs and
+// reading what they print, and a notification center of the tests' own.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +13,8 @@
 #include <vector>
 
 namespace testing_support {
+
+using namespace std::chrono_literals;
 
 /// A fresh directory under the system's temporary directory, removed with its contents.
 class TempDir {
@@ -37,33 +39,25 @@ struct RunResult {
 /// Changes to the child's environment: a value sets the variable, nothing unsets it.
 using EnvChanges = std::map<std::string, std::optional<std::string>>;
 
-/// Runs `argv` (argv[0] is looked up on PATH) with standard input closed,
-/// waits for it (killing it after `limit`) and returns what it printed.
-RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {},
-              std::chrono::seconds limit = std::chrono::seconds(20));
-
-/// A program started in the background whose output goes to files.
+/// A program running in the background, standard input closed, its standard
+/// output and error going to files.
 struct Started {
   pid_t pid;
   FILE* out;
   FILE* err;
   std::chrono::steady_clock::time_point start;
 };
+
+/// Starts `argv`; argv[0] is looked up on PATH.
 Started start(const std::vector<std::string>& argv, const EnvChanges& env = {});
-
-/// Waits for `child` (killing it after `limit`) and returns what it printed.
-RunResult finish(const Started& child, std::chrono::seconds limit = std::chrono::seconds(20));
-
-/// Starts `argv` in the background with the given environment; its standard
-/// output is a pipe whose read end is returned in `stdoutFd` when asked for,
-/// otherwise /dev/null, as is its standard error.
-pid_t spawn(const std::vector<std::string>& argv, const EnvChanges& env = {}, int* stdoutFd = nullptr);
-
-/// Reads one line (without its newline) from `fd`, waiting at most `limit`.
-std::optional<std::string> readLine(int fd, std::chrono::milliseconds limit);
-
-/// Stops `pid` with SIGKILL and reaps it.
-void killAndReap(pid_t pid);
+/// Waits for `child`, killing it after `limit`, and returns what it printed.
+RunResult finish(const Started& child, std::chrono::seconds limit = 20s);
+/// Kills `child` and returns what it printed.
+RunResult stop(const Started& child);
+/// What `child` has printed on standard output so far, once that holds `text` (or after `limit`).
+std::string output(const Started& child, const std::string& text, std::chrono::milliseconds limit = 10s);
+/// Runs `argv` to its end.
+RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {}, std::chrono::seconds limit = 20s);
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
@@ -90,7 +84,7 @@ public:
 private:
   TempDir dir_;
   EnvChanges env_;
-  pid_t pid_ = -1;
+  std::optional<Started> daemon_;
 };
 
 }  // namespace testing_support
