@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 namespace {
 
 using namespace tarnel;
+using testing_support::readFile;
 
 const Agent& agent(const std::string& word) { return *hookCommand("install-" + word + "-hooks")->agent; }
 
@@ -26,48 +29,46 @@ std::string uninstalled(const std::string& word, const Text& text) {
   return edit.text ? edit.text->str() : *text;
 }
 
-struct Style {
-  const char* name;
-  std::string word, before, installed;  // uninstall gives back `before`
-};
-
-const std::string E = R"({"command": "/t/tarnelctl busy"})";
-const std::string G = R"({"hooks": [{"type": "command", "command": "/t/tarnelctl busy", "name": "tarnel"}]})";
-
-const Style styles[] = {
-    {"OneLine", "cursor", R"({"x":1E2,"y":-0,"version":1,"hooks":{"afterFileEdit":[{"command":"a"}]}})",
-     R"({"x":1E2,"y":-0,"version":1,"hooks":{"afterFileEdit":[{"command":"a"}, )" + E + R"(], "beforeShellExecution": [)" +
-         E + R"(], "beforeSubmitPrompt": [)" + E + "]}}"},
-    {"FourSpacesRepeatedKeyOddNumbersFinalNewline", "codex",
-     "{\n    \"n\": [1E2, -0, 12345678901234567890123, \"\\u00e9\"],\n    \"n\": 1,\n    \"hooks\": {\n"
-     "        \"PreToolUse\": [{\"hooks\": [{\"command\": \"a\"}]}]\n    }\n}\n",
-     "{\n    \"n\": [1E2, -0, 12345678901234567890123, \"\\u00e9\"],\n    \"n\": 1,\n    \"hooks\": {\n"
-     "        \"PreToolUse\": [{\"hooks\": [{\"command\": \"a\"}]}, {\"hooks\": [{\"type\": \"command\", \"command\": "
-     "\"/t/tarnelctl busy\"}]}],\n        \"UserPromptSubmit\": [\n            {\n                \"hooks\": [\n"
-     "                    {\n                        \"type\": \"command\",\n                        \"command\": "
-     "\"/t/tarnelctl busy\"\n                    }\n                ]\n            }\n        ]\n    }\n}\n"},
-    {"TabsCrlfBom", "cursor",
-     "\xEF\xBB\xBF{\r\n\t\"version\": 1,\r\n\t\"hooks\": {\r\n\t\t\"afterFileEdit\": [\r\n\t\t\t{\"command\": \"a\"}\r\n"
-     "\t\t],\r\n\t\t\"beforeShellExecution\": [{\"command\": \"b\"}],\r\n\t\t\"beforeSubmitPrompt\": [{\"command\": \"c\"}]\r\n\t}\r\n}",
-     "\xEF\xBB\xBF{\r\n\t\"version\": 1,\r\n\t\"hooks\": {\r\n\t\t\"afterFileEdit\": [\r\n\t\t\t{\"command\": \"a\"},\r\n"
-     "\t\t\t{\r\n\t\t\t\t\"command\": \"/t/tarnelctl busy\"\r\n\t\t\t}\r\n\t\t],\r\n\t\t\"beforeShellExecution\": "
-     "[{\"command\": \"b\"}, " + E + "],\r\n\t\t\"beforeSubmitPrompt\": [{\"command\": \"c\"}, " + E + "]\r\n\t}\r\n}"},
-    {"GeminiComments", "gemini",
-     "{ // mine\n  \"hooks\": {\"BeforeTool\": [{\"hooks\": [{\"command\": \"a\"}]}], /* a */ \"BeforeAgent\": [{\"hooks\": [{\"command\": \"b\"}]} /* b */]}\n}",
-     "{ // mine\n  \"hooks\": {\"BeforeTool\": [{\"hooks\": [{\"command\": \"a\"}]}, " + G + "], /* a */ \"BeforeAgent\": [{\"hooks\": "
-     "[{\"command\": \"b\"}]}, " + G + " /* b */]}\n}"},
-};
-
-class StyleTest : public ::testing::TestWithParam<Style> {};
-
-TEST_P(StyleTest, OnlyOurBytesChange) {
-  const Style& s = GetParam();
-  EXPECT_EQ(installed(s.word, s.before), s.installed);
-  EXPECT_EQ(installed(s.word, s.installed), s.installed);
-  EXPECT_EQ(uninstalled(s.word, s.installed), s.before);
+/// Each fixture named <what>.<agent>.json, with its bytes read whole.
+std::vector<std::pair<std::string, Text>> fixtures(const std::string& folder) {
+  std::vector<std::pair<std::string, Text>> found;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(SOURCE_DIR "/tests/fixtures/") + folder)) {
+    std::string name = entry.path().filename().string();
+    if (!name.ends_with(".installed.json") && name.ends_with(".json")) found.emplace_back(name, readFile(entry.path()));
+  }
+  return found;
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, StyleTest, ::testing::ValuesIn(styles), [](auto& i) { return i.param.name; });
+std::string agentOf(const std::string& name) {
+  std::string stem = name.substr(0, name.size() - 5);
+  return stem.substr(stem.rfind('.') + 1);
+}
+
+// A file in each style, and the exact bytes that install makes of it; uninstall gives the file back.
+TEST(HookEdit, OnlyOurBytesChangeInFilesOfEveryStyle) {
+  for (const auto& [name, before] : fixtures("styles")) {
+    SCOPED_TRACE(name);
+    std::string path = SOURCE_DIR "/tests/fixtures/styles/" + name, agent = agentOf(name);
+    Text after = readFile(path.substr(0, path.size() - 5) + ".installed.json");
+    EXPECT_EQ(installed(agent, before), *after);
+    EXPECT_EQ(installed(agent, after), *after);
+    EXPECT_EQ(uninstalled(agent, after), *before);
+  }
+}
+
+// A refused file, and the reason given after the file's name.
+TEST(HookEdit, RefusesWithPlaceAndReason) {
+  for (const auto& [name, text] : fixtures("refused")) {
+    SCOPED_TRACE(name);
+    std::string reason = readFile(SOURCE_DIR "/tests/fixtures/refused/" + name.substr(0, name.size() - 5) + ".txt");
+    try {
+      installHook(agent(agentOf(name)), text, rules);
+      ADD_FAILURE() << "accepted";
+    } catch (const Refused& refused) {
+      EXPECT_EQ(refused.what(), reason);
+    }
+  }
+}
 
 TEST(HookEdit, UninstallCutsOursKeepsOthersAndTheirComments) {
   Text before = "{\"hooks\": {\"BeforeTool\": [\n"
@@ -82,7 +83,6 @@ TEST(HookEdit, UninstallCutsOursKeepsOthersAndTheirComments) {
   // Last in its list, our group moves nobody.
   Text ours = installed("codex", "{\"hooks\": {\"PreToolUse\": [{\"hooks\": []}]}}");
   EXPECT_FALSE(uninstallHook(agent("codex"), ours, rules).movedOthers);
-  EXPECT_EQ(uninstalled("codex", installed("codex", "{ }")), "{ }");
 }
 
 struct Command {
@@ -120,37 +120,6 @@ TEST(HookEdit, GoneProgramIsRepointedInPlaceLiveOnesStay) {
                        R"("timeout": 5}]}], "UserPromptSubmit": [{"hooks": [{"command": "/opt/tl busy"}]}]}})");
   EXPECT_EQ(edit.updated, std::vector<std::string_view>{"PreToolUse"});
   EXPECT_TRUE(edit.added.empty());
-}
-
-struct Refusal {
-  std::string word, text, reason;
-};
-
-const Refusal refusals[] = {
-    {"claude", "[{\"hooks\": {}}]", " is not a JSON object"},
-    {"claude", " \n\t", " is not valid JSON (line 2, column 2: unexpected end of input; expected '[', '{', or a literal)"},
-    {"claude", "\n  \"text\"", " is not valid JSON (line 2, column 3: expected '{' or '[')"},
-    {"claude", "{\n  \"a\": 1,\n}", " is not valid JSON (line 3, column 1: unexpected '}'; expected string literal)"},
-    {"claude", "{\n  \"a\": \"caf\xC3\x28\"}", " is not valid JSON (line 2, column 13: invalid string: ill-formed UTF-8 byte)"},
-    {"claude", "{\"a\": 1e400}", " is not valid JSON (line 1, column 11: number out of range)"},
-    {"claude", "{\"a\":" + std::string(600, '['), " is not valid JSON (line 1, column 517: nesting deeper than 512 levels)"},
-    {"claude", std::string("{\"theme\": \"dark\"}\n\0{}", 21), " is not valid JSON (line 2, column 1: unexpected NUL byte after the end of the settings)"},
-    {"codex", "{/* no */}", " is not valid JSON (line 1, column 2: invalid literal; expected string literal)"},
-    {"gemini", "{\"hooks\": []}", ": \"hooks\" is not an object"},
-    {"cursor", "{\"hooks\": {\"afterFileEdit\": [{}, 1]}}", ": \"hooks\" → \"afterFileEdit\" is not a list of hook entries"},
-};
-
-TEST(HookEdit, RefusesWithPlaceAndReason) {
-  for (const auto& r : refusals) {
-    SCOPED_TRACE(r.text);
-    try {
-      Text text = r.text;
-      installHook(agent(r.word), text, rules);
-      ADD_FAILURE() << "accepted";
-    } catch (const Refused& refused) {
-      EXPECT_EQ(refused.what(), r.reason);
-    }
-  }
 }
 
 }  // namespace

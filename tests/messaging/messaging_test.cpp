@@ -61,7 +61,7 @@ struct Session {
     Args argv{backend_.standin, "--log", (dir_.path() / "commands.log").string()};
     argv.insert(argv.end(), options.begin(), options.end());
     children_.push_back(ts::start(argv, center_.env()));
-    if (ts::output(children_.back(), "ready\n") != "ready\n") throw std::runtime_error("the stand-in did not start");
+    if (ts::output(children_.back(), "ready\n").find("ready\n") == std::string::npos) throw std::runtime_error("the stand-in did not start");
   }
 
   ts::RunResult tarnelctl(const Args& args) {
@@ -97,14 +97,15 @@ void expectRun(const ts::RunResult& r, const std::string& out, int status) {
 
 // --- One exchange, over every back end ---------------------------------------
 
+/// The stand-in's options, tarnelctl's arguments, the command texts that reach the application, and what
+/// tarnelctl prints on standard output (with status 1, the no-reply message follows on standard error).
+/// Foundation cannot send some replies, and GNUstep cannot start with arguments that are not UTF-8: D-Bus only.
 struct ExchangeCase {
   const char* name;
-  Args standin;      ///< the stand-in's options
-  Args args;         ///< tarnelctl's arguments
-  Args sent;         ///< the command texts that reach the application
-  std::string out;   ///< what tarnelctl prints on standard output; with status 1, the no-reply message follows
+  Args standin, args, sent;
+  std::string out;
   int status = 0;
-  bool dbusOnly = false;  ///< Foundation cannot send such a reply, GNUstep cannot start with such arguments
+  bool dbusOnly = false;
 };
 
 const ExchangeCase exchanges[] = {
@@ -181,10 +182,8 @@ TEST_P(BackendTest, HeartbeatsPostedJustBeforeExitAllArrive) {
   Session session(GetParam());
   session.startStandin({"--silent"});
   Args sent;
-  for (int i = 0; i < 20; ++i) {
-    sent.push_back("busy " + std::to_string(i));
-    expectRun(session.tarnelctl({"busy", std::to_string(i)}), "", 0);
-  }
+  for (int i = 0; i < 20; ++i) expectRun(session.tarnelctl({"busy", sent.emplace_back(std::to_string(i))}), "", 0);
+  for (auto& text : sent) text.insert(0, "busy ");
   EXPECT_EQ(session.received(sent.size()), sent);
 }
 
@@ -236,9 +235,7 @@ TEST(DbusTest, DbusMonitorSeesPathInterfaceMemberAndOneStringArgument) {
 
 TEST(DbusTest, RepliesFromAnySenderAndPathCount) {
   const std::pair<Args, std::string> signals[] = {  // dbus-send's arguments, what `status` prints
-    {{"/dev/tarnel", "dev.tarnel.status", "string:Đang giữ — dbus-send"}, "Đang giữ — dbus-send\n"},
-    {{"/some/where/else", "dev.tarnel.status", "string:any path"}, "any path\n"},
-    {{"/dev/tarnel", "dev.tarnel.status", "string:first", "int32:2"}, "first\n"},
+    {{"/some/where/else", "dev.tarnel.status", "string:Đang giữ — any path", "int32:2"}, "Đang giữ — any path\n"},
     {{"/dev/tarnel", "dev.tarnel.command", "string:a request"}, ""},
     {{"/dev/tarnel", "other.app.status", "string:another app"}, ""},
   };
@@ -260,11 +257,9 @@ TEST(DbusTest, RepliesFromAnySenderAndPathCount) {
 
 TEST(ValidUtf8Test, EachInvalidSequenceBecomesOneReplacementCharacter) {
   const std::pair<std::string, std::string> cases[] = {
-    {"", ""}, {"tiếng Việt ✓ 😀", "tiếng Việt ✓ 😀"},
-    {"caf\xE9", "caf\uFFFD"}, {"\xFF\xFE", "\uFFFD\uFFFD"}, {"\x80x", "\uFFFDx"},
-    {"\xE2\x9C", "\uFFFD"}, {"\xE2\x9Cx\xE2", "\uFFFDx\uFFFD"},          // cut short: one each
-    {"\xF0\x9F\x98", "\uFFFD"}, {"\xC0\xAF", "\uFFFD\uFFFD"},           // overlong
-    {"\xE0\x80\xAF", "\uFFFD\uFFFD\uFFFD"}, {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},  // overlong, surrogate
+    {"tiếng Việt ✓ 😀", "tiếng Việt ✓ 😀"}, {"caf\xE9", "caf\uFFFD"}, {"\xFF\xFE", "\uFFFD\uFFFD"},
+    {"\xE2\x9Cx\xE2", "\uFFFDx\uFFFD"}, {"\xF0\x9F\x98", "\uFFFD"},                         // cut short: one each
+    {"\xC0\xAF", "\uFFFD\uFFFD"}, {"\xED\xA0\x80", "\uFFFD\uFFFD\uFFFD"},                  // overlong, surrogate
     {"\xF4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"}, {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},  // U+10FFFF is the last
   };
   for (const auto& [bytes, text] : cases) EXPECT_EQ(validUtf8(bytes), text) << testing::PrintToString(bytes);
