@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -98,9 +97,7 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, std::
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {
@@ -108,46 +105,5 @@ void writeFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!(out << bytes).flush()) throw std::runtime_error("cannot write " + path.string());
 }
-
-/// Waits up to 10 s for a file named `name` anywhere under `dir`.
-static bool appears(const fs::path& dir, const std::string& name) {
-  for (auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;) {
-    std::error_code ignored;
-    for (auto it = fs::recursive_directory_iterator(dir, ignored); it != fs::recursive_directory_iterator();
-         it.increment(ignored))
-      if (it->path().filename() == name) return true;
-    usleep(5000);
-  }
-  return false;
-}
-
-PrivateCenter::PrivateCenter(CenterKind kind) {
-  std::string dir = dir_.path().string();
-  if (kind == CenterKind::dbus) {
-    daemon_ = start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--nosyslog",
-                     "--address=unix:path=" + dir + "/bus", "--print-address"});
-    std::string address = output(*daemon_, "\n");
-    env_ = {{"DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.find('\n'))}};
-    if (!address.empty()) return;
-  } else {
-#ifdef __APPLE__
-    return;
-#endif
-    // GNUstep keeps its defaults under HOME and its port names under TMP;
-    // "GDNCServer" in base64 is the name gdnc registers once it serves.
-    env_ = {{"TMP", dir}, {"HOME", dir}};
-    daemon_ = start({"gdnc", "--no-fork"}, env_);
-    if (appears(dir_.path(), "R0ROQ1NlcnZlcg==")) return;
-  }
-  stop(*daemon_);
-  daemon_.reset();
-  throw std::runtime_error("the notification center did not start");
-}
-
-PrivateCenter::~PrivateCenter() {
-  if (daemon_) stop(*daemon_);
-}
-
-void PrivateCenter::pause() { kill(daemon_->pid, SIGSTOP); }
 
 }  // namespace testing_support

@@ -1,5 +1,5 @@
-// What the end-to-end tests share: scratch directories, running programs and
-// reading what they print, and a notification center of the tests' own.
+// What the end-to-end tests share: scratch directories, and running programs
+// and reading what they print.
 #pragma once
 
 #include <sys/types.h>
@@ -61,30 +61,5 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {}, 
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
-
-/// Where notifications travel: the D-Bus session bus, or Foundation's
-/// distributed notification center (gdnc through GNUstep, distnoted on macOS).
-enum class CenterKind { dbus, foundation };
-
-/// A notification center of the tests' own, stopped when destroyed: a private
-/// `dbus-daemon --session`, or a private `gdnc`, which GNUstep finds through the
-/// port names under $TMP. macOS has one distnoted per user: that one is used.
-class PrivateCenter {
-public:
-  explicit PrivateCenter(CenterKind kind);
-  ~PrivateCenter();
-  PrivateCenter(const PrivateCenter&) = delete;
-  PrivateCenter& operator=(const PrivateCenter&) = delete;
-
-  /// The environment change that points a child at this center.
-  const EnvChanges& env() const { return env_; }
-  /// Freezes the daemon (SIGSTOP): connections are accepted but never answered.
-  void pause();
-
-private:
-  TempDir dir_;
-  EnvChanges env_;
-  std::optional<Started> daemon_;
-};
 
 }  // namespace testing_support
