@@ -54,6 +54,16 @@ hf request 10 -N --warmup 20 --runs "$runs" \
   -n "tarnelctl status" "$build/tarnelctl status" \
   -n "C sd-bus round trip" "$build/bench/bench-c-roundtrip"
 
+if [[ -x $build/tarnelctl-foundation ]]; then  # Linux builds it for the tests, against GNUstep's gdnc
+  echo "bench: heartbeat over Foundation" >&2
+  mkdir -p "$work/gnustep"
+  TMP=$work/gnustep HOME=$work/gnustep gdnc --no-fork &
+  pids+=($!)
+  for _ in $(seq 200); do [[ -e $work/gnustep/NSMessagePort/names/R0ROQ1NlcnZlcg== ]] && break; sleep 0.05; done
+  TMP=$work/gnustep HOME=$work/gnustep hf foundation 3 -N --warmup 5 --runs 20 \
+    -n "tarnelctl busy (Foundation, GNUstep)" "$build/tarnelctl-foundation busy" -n "tarnelctl busy" "$build/tarnelctl busy"
+fi
+
 echo "bench: settings files" >&2
 settings=$HOME/.claude/settings.json
 ours='{"hooks":[{"type":"command","command":"'"$build"'/tarnelctl busy","_origin":"tarnel"}]}'

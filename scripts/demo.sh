@@ -71,4 +71,25 @@ for agent in claude:.claude/settings.json codex:.codex/hooks.json gemini:.gemini
   fi
   show "$tarnelctl" "uninstall-$name-hooks"
 done
+
+heading "A settings file of someone's own: only our hook's bytes change"
+file=$HOME/.gemini/settings.json
+printf '{\n    // my theme\n    "theme": "dark", "limits": [1E2, -0],\n    "hooks": {\n        "BeforeTool": [{"hooks": [{"command": "lint"}]}]\n    }\n}\n' >"$file"
+cp "$file" "$scratch/before.json"
+show "$tarnelctl" install-gemini-hooks
+printf '\n%s$ diff -u before.json ~/.gemini/settings.json%s\n' "$bold" "$plain"
+diff -u "$scratch/before.json" "$file" | tail -n +3 | sed 's/^/    /' || true
+show "$tarnelctl" uninstall-gemini-hooks
+show cmp "$scratch/before.json" "$file"
+
+heading "A hook whose program has gone is mended"
+cp "$tarnelctl" "$scratch/tarnelctl"
+show "$scratch/tarnelctl" install-cursor-hooks
+rm "$scratch/tarnelctl"
+show "$tarnelctl" install-cursor-hooks
+
+heading "A folder moved by the agent's own variable"
+mkdir -p "$scratch/codex-home"
+CODEX_HOME=$scratch/codex-home show "$tarnelctl" install-codex-hooks
+CODEX_HOME=relative show "$tarnelctl" install-codex-hooks
 echo

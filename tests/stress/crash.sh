@@ -15,8 +15,7 @@ for ((i = 1; i <= rounds; i++)); do
   cp "$work/old.json" "$file" && rm -f "$file.tarnel-backup" "${file%/*}"/.settings.json.tarnel-*
   "$build/tarnelctl" install-claude-hooks >/dev/null & pid=$!
   sleep "$(printf '0.%03d' $((RANDOM % 150)))"
-  kill -$signal $pid 2>/dev/null || true
-  wait $pid 2>/dev/null || true
+  kill -$signal $pid 2>/dev/null && wait $pid 2>/dev/null || true
   cmp -s "$file" "$work/old.json" || cmp -s "$file" "$work/new.json" || fail "the settings file is torn"
   [[ ! -e $file.tarnel-backup ]] || cmp -s "$file.tarnel-backup" "$work/old.json" || fail "the backup is torn"
   ((signal == 9)) || [[ -z $(ls -A "${file%/*}" | grep '^\..*\.tarnel-......$' || true) ]] || fail "a temporary file is left: $(ls -A "${file%/*}")"
