@@ -11,15 +11,22 @@ constexpr std::string_view cursorEvents[] = {"beforeShellExecution", "afterFileE
 // Codex skips a whole file that holds an unknown top-level member: nothing but
 // "hooks" is ever written at its top. Cursor wants "version" beside "hooks".
 constexpr Agent table[] = {
-    // word     restartName          homePath                 dirVariable        pathInDir                mustExist
-    {"claude", "Claude Code",      ".claude/settings.json", "CLAUDE_CONFIG_DIR", "settings.json",         false,
-     claudeEvents, Layout::hookGroups, "_origin", false, false, false},
-    {"codex",  "Codex",            ".codex/hooks.json",     "CODEX_HOME",        "hooks.json",            true,
-     codexEvents, Layout::hookGroups, "", false, true, false},
-    {"gemini", "Gemini CLI",       ".gemini/settings.json", "GEMINI_CLI_HOME",   ".gemini/settings.json", false,
-     geminiEvents, Layout::hookGroups, "name", true, false, false},
-    {"cursor", "the Cursor agent", ".cursor/hooks.json",    "",                  "",                      false,
-     cursorEvents, Layout::flatEntries, "", false, false, true},
+    {.word = "claude", .restartName = "Claude Code", .homePath = ".claude/settings.json",
+     .dirVariable = "CLAUDE_CONFIG_DIR", .pathInDir = "settings.json", .dirMustExist = false,
+     .events = claudeEvents, .layout = Layout::hookGroups, .marker = "_origin",
+     .comments = false, .trustsByPosition = false, .wantsVersion = false},
+    {.word = "codex", .restartName = "Codex", .homePath = ".codex/hooks.json",
+     .dirVariable = "CODEX_HOME", .pathInDir = "hooks.json", .dirMustExist = true,
+     .events = codexEvents, .layout = Layout::hookGroups, .marker = "",
+     .comments = false, .trustsByPosition = true, .wantsVersion = false},
+    {.word = "gemini", .restartName = "Gemini CLI", .homePath = ".gemini/settings.json",
+     .dirVariable = "GEMINI_CLI_HOME", .pathInDir = ".gemini/settings.json", .dirMustExist = false,
+     .events = geminiEvents, .layout = Layout::hookGroups, .marker = "name",
+     .comments = true, .trustsByPosition = false, .wantsVersion = false},
+    {.word = "cursor", .restartName = "the Cursor agent", .homePath = ".cursor/hooks.json",
+     .dirVariable = "", .pathInDir = "", .dirMustExist = false,
+     .events = cursorEvents, .layout = Layout::flatEntries, .marker = "",
+     .comments = false, .trustsByPosition = false, .wantsVersion = true},
 };
 
 }  // namespace

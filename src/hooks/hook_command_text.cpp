@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #ifdef __APPLE__
 #include <crt_externs.h>
@@ -16,7 +19,8 @@ namespace tarnel {
 namespace {
 
 bool isSafe(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || std::strchr("/._-+,:@%=", c);
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         (c != '\0' && std::strchr("/._-+,:@%=", c));
 }
 
 // The path this program was started by, and the running executable's own.
@@ -54,11 +58,26 @@ std::optional<std::string> doubleQuoted(std::string_view word, size_t& at) {
       at = i + 1;
       return text;
     }
-    if (c == '$' || c == '`') return std::nullopt;
-    if (c == '\\' && i + 1 < word.size() && std::strchr("\"\\$`", word[i + 1])) c = word[++i];
+    if (c == '$' || c == '`' || c == '\0') return std::nullopt;
+    if (c == '\\' && i + 1 < word.size() && word[i + 1] != '\0' && std::strchr("\"\\$`", word[i + 1])) c = word[++i];
     text += c;
   }
   return std::nullopt;
+}
+
+/// Where the program may have been started from: `invoked` itself when it is
+/// an absolute path, or each place the shell looks for a bare name on PATH.
+std::vector<std::string> startedAs(std::string_view invoked) {
+  if (invoked.starts_with('/')) return {std::string(invoked)};
+  std::vector<std::string> places;
+  const char* path = std::getenv("PATH");
+  if (invoked.empty() || invoked.find('/') != std::string_view::npos || !path) return places;
+  for (std::string_view dirs = path; !dirs.empty();) {
+    std::string_view dir = dirs.substr(0, dirs.find(':'));
+    dirs.remove_prefix(std::min(dirs.size(), dir.size() + 1));
+    if (dir.starts_with('/')) places.push_back(std::string(dir) + "/" + std::string(invoked));
+  }
+  return places;
 }
 
 }  // namespace
@@ -88,7 +107,7 @@ std::optional<std::string> busyProgram(std::string_view command) {
       auto text = doubleQuoted(word, i);
       if (!text) return std::nullopt;
       program += *text;
-    } else if (c == '\\' && i + 1 < word.size()) {
+    } else if (c == '\\' && i + 1 < word.size() && word[i + 1] != '\0') {
       program += word[i + 1];
       i += 2;
     } else if (isSafe(c) || c == '~' || static_cast<unsigned char>(c) >= 0x80) {
@@ -110,12 +129,14 @@ HookRules runningProgramRules() {
   const char* invoked = invokedAs();
   struct stat self {};
   bool known = !running.empty() && stat(running.c_str(), &self) == 0;
-  struct stat status;
-  std::string path;
-  if (invoked && invoked[0] == '/' && known && stat(invoked, &status) == 0 && sameFile(status, self)) path = invoked;
-  else if (!running.empty()) path = running;
-  else if (invoked && invoked[0] != '\0') path = invoked;
-  else path = "tarnelctl";
+  std::string path = known ? running : invoked && *invoked ? invoked : "tarnelctl";
+  for (const std::string& candidate : startedAs(invoked ? invoked : "")) {
+    struct stat status;
+    if (known && stat(candidate.c_str(), &status) == 0 && sameFile(status, self)) {
+      path = candidate;
+      break;
+    }
+  }
 
   auto isRunning = [self, known](const std::string& program) {
     struct stat status;

@@ -33,10 +33,10 @@ struct HookRules {
 /// "tarnelctl", or it is the running executable under another name.
 bool isOurProgram(const std::string& program, const HookRules& rules);
 
-/// The rules for the running program. Its path is the one it was started by
-/// when that is absolute and names the running executable (a package
-/// manager's link outlives upgrades; the versioned file behind it does not),
-/// otherwise the running executable's own.
+/// The rules for the running program. Its path is the one it was started by,
+/// or for a bare name the place on PATH the shell found it, when that names
+/// the running executable (a package manager's link outlives upgrades; the
+/// versioned file behind it does not); otherwise the running executable's own.
 HookRules runningProgramRules();
 
 }  // namespace tarnel

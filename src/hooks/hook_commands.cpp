@@ -32,9 +32,10 @@ std::string installMessage(const Agent& agent, const std::string& path, const In
   if (!agent.trustsByPosition)
     text += " Restart " + std::string(agent.restartName) + " to load it.";
   else if (edit.updated.empty())
-    text += "\n  IMPORTANT: run /hooks in Codex once to TRUST it — until then it won't fire.";
+    text += "\n  IMPORTANT: run /hooks in " + std::string(agent.restartName) + " once to TRUST it — until then it won't fire.";
   else
-    text += "\n  IMPORTANT: run /hooks in Codex to TRUST the updated hook again — until then it won't fire.";
+    text += "\n  IMPORTANT: run /hooks in " + std::string(agent.restartName) +
+            " to TRUST the updated hook again — until then it won't fire.";
   return text + "\n  Undo any time: tarnelctl uninstall-" + std::string(agent.word) + "-hooks";
 }
 
@@ -42,8 +43,9 @@ std::string uninstallMessage(const Agent& agent, const UninstallEdit& edit) {
   std::string text = "✓ Removed Tarnel hooks (" + std::to_string(edit.removed) + "). Restart " +
                      std::string(agent.restartName) + " to apply.";
   if (agent.trustsByPosition && edit.movedOthers)
-    text += "\n  Your other hooks in these events moved up, and Codex trusts a hook by its place:"
-            "\n  run /hooks in Codex to TRUST them again — until then they won't fire.";
+    text += "\n  Your other hooks in these events moved up, and " + std::string(agent.restartName) +
+            " trusts a hook by its place:\n  run /hooks in " + std::string(agent.restartName) +
+            " to TRUST them again — until then they won't fire.";
   return text;
 }
 

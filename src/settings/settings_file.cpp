@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -39,6 +40,15 @@ bool readAll(int fd, std::string& bytes, size_t expected) {
 }
 
 bool runningAsRoot() { return geteuid() == 0; }
+
+/// Flushes what was written to `fd` to the disk itself (on macOS, fsync only
+/// hands it to the drive's cache).
+bool flushToDisk(int fd) {
+#ifdef __APPLE__
+  if (fcntl(fd, F_FULLFSYNC) == 0) return true;
+#endif
+  return fsync(fd) == 0;
+}
 
 /// Gives what we create the owner it would have had, had its owner made it:
 /// only root creates files for another user.
@@ -112,9 +122,9 @@ public:
     ownAs(fd_, owner, group);
     bool ok = fchmod(fd_, mode) == 0;
     for (auto piece : pieces) ok = ok && writeAll(fd_, piece);
-    ok = ok && fsync(fd_) == 0;
+    ok = ok && flushToDisk(fd_);
     int error = errno;
-    ok = close(fd_) == 0 && ok;
+    if (close(fd_) != 0 && ok) ok = false, error = errno;
     fd_ = -1;
     errno = ok ? 0 : error;
     return ok;

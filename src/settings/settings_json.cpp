@@ -125,16 +125,18 @@ private:
 };
 
 /// The comments of a text that the parser accepted with comments, each
-/// `//` comment with its newline.
+/// `//` comment with its line break.
 std::vector<Span> findComments(std::string_view text) {
   std::vector<Span> found;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '"') {
       i = stringEnd(text, i) - 1;
     } else if (text[i] == '/' && i + 1 < text.size()) {
+      // As the parser reads them: a line comment ends at a line break of either kind.
       bool line = text[i + 1] == '/';
-      std::size_t end = line ? text.find('\n', i + 2) : text.find("*/", i + 2);
-      end = end == std::string_view::npos ? text.size() : end + (line ? 1 : 2);
+      std::size_t end = line ? text.find_first_of("\r\n", i + 2) : text.find("*/", i + 2);
+      if (end == std::string_view::npos) end = text.size();
+      else end += !line ? 2 : text.substr(end).starts_with("\r\n") ? 2 : 1;
       found.push_back({i, end});
       i = end - 1;
     }
@@ -208,7 +210,7 @@ std::size_t JsonText::valueEnd(std::size_t at) const {
 std::vector<JsonText::Member> JsonText::members(std::size_t open) const {
   std::string_view text = scanned();
   std::vector<Member> found;
-  for (std::size_t i = skipSpace(open + 1); text[i] == '"';) {
+  for (std::size_t i = skipSpace(open + 1); i < text.size() && text[i] == '"';) {
     Span key{i, stringEnd(text, i)};
     std::string_view quoted = text.substr(key.begin, key.end - key.begin);
     std::string name = quoted.find('\\') == std::string_view::npos ? std::string(quoted.substr(1, quoted.size() - 2))
@@ -217,7 +219,7 @@ std::vector<JsonText::Member> JsonText::members(std::size_t open) const {
     Span value{begin, valueEnd(begin)};
     found.push_back({key, std::move(name), value});
     i = skipSpace(value.end);
-    if (text[i] != ',') break;
+    if (i >= text.size() || text[i] != ',') break;
     i = skipSpace(i + 1);
   }
   return found;
@@ -226,10 +228,10 @@ std::vector<JsonText::Member> JsonText::members(std::size_t open) const {
 std::vector<Span> JsonText::elements(std::size_t open) const {
   std::string_view text = scanned();
   std::vector<Span> found;
-  for (std::size_t i = skipSpace(open + 1); text[i] != ']';) {
+  for (std::size_t i = skipSpace(open + 1); i < text.size() && text[i] != ']';) {
     found.push_back({i, valueEnd(i)});
     i = skipSpace(found.back().end);
-    if (text[i] != ',') break;
+    if (i >= text.size() || text[i] != ',') break;
     i = skipSpace(i + 1);
   }
   return found;

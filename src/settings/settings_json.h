@@ -49,7 +49,7 @@ public:
   /// Where the top-level value begins (past a byte order mark and whitespace).
   std::size_t root() const { return root_; }
   /// The character at `at`, read through comments as if they were spaces.
-  char at(std::size_t at) const { return scanned()[at]; }
+  char at(std::size_t pos) const { return scanned()[pos]; }
 
   /// One member of an object: its key's span, its decoded name and its value's span.
   struct Member {
@@ -66,7 +66,7 @@ public:
 
   /// The first non-space at or after `at` (comments count as space).
   std::size_t skipSpace(std::size_t at) const;
-  /// The comments inside [begin, end), in order; for a `//` comment its end is past its newline.
+  /// The comments inside [begin, end), in order; for a `//` comment its end is past its line break.
   std::vector<Span> comments(std::size_t begin, std::size_t end) const;
 
 private:
