@@ -46,7 +46,7 @@ struct Item {
 /// A settings text being edited.
 class Editor {
 public:
-  Editor(const JsonText& doc) : doc_(doc), text_(doc.text()), style_(styleOf(text_)) {}
+  explicit Editor(const JsonText& doc) : doc_(doc), text_(doc.text()), style_(styleOf(text_)) {}
 
   const JsonText& doc() const { return doc_; }
 
