@@ -8,6 +8,10 @@
 #   make install     install the program, its manual page and completions under $(DESTDIR)$(PREFIX)
 #   make uninstall   remove exactly those files again
 #   make package     build the Debian package into build/
+#   make dist        the source archive of the last commit, its SHA-256 written into the Homebrew formula
+# Each first runs scripts/setup.sh with what it needs: `make` and `make install`
+# the build packages only, `make demo` the demo's too, `make test` the tests'
+# (NO_INSTALL=1: install nothing, list what is missing).
 BUILD ?= build
 SAN   ?= build-san
 FUZZB ?= build-fuzz
@@ -22,12 +26,16 @@ STRESS_ROUNDS ?= 150
 PREFIX  ?= /usr/local
 DESTDIR ?=
 
-.PHONY: all setup build test unit-test sanitized-test fuzz stress demo bench install uninstall package clean
+# The set-up groups of the goals asked for: build always.
+SETUP_GROUPS = build $(filter demo test fuzz bench package,$(MAKECMDGOALS)) \
+  $(if $(filter sanitized-test,$(MAKECMDGOALS)),test)
+
+.PHONY: all setup build test sanitized-test fuzz stress demo bench install uninstall package dist clean
 
 all: build
 
 setup:
-	@scripts/setup.sh
+	@scripts/setup.sh $(sort $(SETUP_GROUPS))
 
 build: setup
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -60,13 +68,16 @@ bench: build
 	@scripts/bench.sh $(BUILD)
 
 install: build
-	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+	@DESTDIR="$(DESTDIR)" scripts/install.sh $(BUILD) "$(PREFIX)"
 
 uninstall: build
 	@DESTDIR="$(DESTDIR)" scripts/uninstall.sh $(BUILD) "$(PREFIX)"
 
 package: build
 	@$(BUILD_CMD) $(BUILD) --target package
+
+dist:
+	@scripts/dist.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(SAN) $(FUZZB) fuzz/corpus-work

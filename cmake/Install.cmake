@@ -7,7 +7,8 @@ configure_file(man/tarnelctl.1.in man/tarnelctl.1 @ONLY)
 
 install(TARGETS tarnelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_BINARY_DIR}/man/tarnelctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# Each shell's completions where that shell looks for them by itself.
+# Each shell's completions where that shell looks for them by itself (the
+# Debian package moves zsh's to Debian's place: cmake/DebianTree.cmake).
 install(FILES completions/tarnelctl.bash RENAME tarnelctl
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES completions/_tarnelctl DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
@@ -29,5 +30,8 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # computed by dpkg-shlibdeps: libc6, libsystemd0
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebianTree.cmake)
+  set(CPACK_TARNEL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+  set(CPACK_TARNEL_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 endif()
 include(CPack)

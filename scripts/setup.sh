@@ -1,63 +1,132 @@
 #!/usr/bin/env bash
-# Installs what building, testing, the demo and the benchmarks need: Debian
-# packages on Linux, Homebrew formulas on macOS. Does nothing when all is present.
+# Installs what the given purposes need, and nothing else: Debian packages with
+# apt-get on Linux, Homebrew formulas on macOS. Says first what is missing and
+# for what, then lets the package manager show its progress and errors. Does
+# nothing when all is there.
+#   build    compiler, CMake, pkg-config, nlohmann-json, libsystemd (Linux)
+#   demo     a private D-Bus daemon and python-dbusmock for the demo
+#   test     GoogleTest, clang's sanitizers, the tools that tests drive
+#   fuzz     clang with libFuzzer
+#   bench    hyperfine, jq, dbus-send
+#   package  dpkg's tools for the Debian package, lintian to check it
+# When nothing can be installed (NO_INSTALL=1, no sudo, no network), it lists
+# what is missing with the command that installs it, and goes on if all that is
+# missing is optional (the tests that need it skip and say so).
+# usage: [NO_INSTALL=1] scripts/setup.sh GROUP...
 set -euo pipefail
+(($# > 0)) || { echo "usage: [NO_INSTALL=1] scripts/setup.sh build|demo|test|fuzz|bench|package..." >&2; exit 2; }
+
+# The packages of GROUP on this system, one per line: NAME required|optional.
+debian_packages() {
+  case $1 in
+    build) printf '%s required\n' cmake g++ make pkg-config libsystemd-dev nlohmann-json3-dev ;;
+    demo) printf '%s required\n' dbus-daemon python3-dbusmock python3-dbus python3-gi ;;
+    test)
+      # GNUstep Base and its gdnc: the Foundation back end, built with gcc, for its tests.
+      printf '%s required\n' libgtest-dev dbus-daemon dbus-bin clang libclang-rt-dev mandoc \
+        gobjc gobjc++ gnustep-make libgnustep-base-dev gnustep-base-runtime
+      # Each of these has tests that skip without it.
+      printf '%s optional\n' python3-jsonschema python3-dbusmock python3-dbus python3-gi \
+        groff bash-completion zsh fish dpkg-dev file lintian ;;
+    fuzz) printf '%s required\n' clang libclang-rt-dev ;;
+    bench) printf '%s required\n' hyperfine jq dbus-daemon dbus-bin ;;
+    package) printf '%s required\n' dpkg-dev file; echo 'lintian optional' ;;
+    *) echo "setup: no such group: $1" >&2; exit 2 ;;
+  esac
+}
+brew_packages() {
+  case $1 in
+    build) printf '%s required\n' cmake nlohmann-json ;;
+    test) echo 'googletest required'; printf '%s optional\n' bash bash-completion@2 fish groff ;;
+    bench) printf '%s required\n' hyperfine jq ;;
+    demo | fuzz | package) ;;  # Foundation and Apple's clang come with Xcode; no libFuzzer there
+    *) echo "setup: no such group: $1" >&2; exit 2 ;;
+  esac
+}
+
+required=() optional=() groups_of_required='' groups_of_optional=''
+# note NAME KIND GROUP: records a missing package once.
+note() {
+  local list=" ${required[*]-} ${optional[*]-} "
+  [[ $list == *" $1 "* ]] && return
+  if [[ $2 == required ]]; then
+    required+=("$1")
+    [[ " $groups_of_required " == *" $3 "* ]] || groups_of_required+=" $3"
+  else
+    optional+=("$1")
+    [[ " $groups_of_optional " == *" $3 "* ]] || groups_of_optional+=" $3"
+  fi
+}
 
 if [[ $(uname -s) == Darwin ]]; then
-  # Xcode's command-line tools bring clang, make, Foundation and python3.
   if ! xcode-select -p >/dev/null 2>&1; then
-    echo "setup: Xcode's command-line tools are missing; run: xcode-select --install" >&2
+    echo "setup: Xcode's command-line tools (clang, make, Foundation) are missing; run: xcode-select --install" >&2
     exit 1
   fi
-  if ! command -v brew >/dev/null; then
-    echo "setup: Homebrew is missing; see https://brew.sh" >&2
-    exit 1
-  fi
-  missing=()
-  for formula in cmake nlohmann-json googletest; do
-    brew list --formula "$formula" >/dev/null 2>&1 || missing+=("$formula")
+  have_brew=$(command -v brew || true)
+  for group in "$@"; do
+    while read -r name kind; do
+      [[ -n $have_brew ]] && brew list --formula "$name" >/dev/null 2>&1 && continue
+      note "$name" "$kind" "$group"
+    done < <(brew_packages "$group")
   done
-  if ((${#missing[@]} > 0)); then
-    echo "setup: brew install ${missing[*]}" >&2
-    brew install --quiet "${missing[@]}"
+  # The agents' schema checks: jsonschema for Xcode's python3, which CMake picks for the tests.
+  if [[ " $* " == *" test "* ]] && ! /usr/bin/python3 -c 'import jsonschema' 2>/dev/null; then
+    python_missing=1
   fi
-  # The agent settings schema checks run the system's python3.
-  if ! /usr/bin/python3 -c 'import jsonschema' 2>/dev/null; then
-    echo "setup: installing jsonschema for /usr/bin/python3" >&2
-    /usr/bin/python3 -m pip install --user --quiet jsonschema
+  install=(brew install) reason=''
+  [[ -n $have_brew ]] || reason='Homebrew is missing (https://brew.sh)'
+else
+  have_dpkg=$(command -v dpkg-query || true)
+  for group in "$@"; do
+    while read -r name kind; do
+      [[ -n $have_dpkg && $(dpkg-query -W -f='${Status}' "$name" 2>/dev/null) == "install ok installed" ]] && continue
+      note "$name" "$kind" "$group"
+    done < <(debian_packages "$group")
+  done
+  sudo=()
+  ((EUID == 0)) || sudo=(sudo)
+  install=(${sudo[@]+"${sudo[@]}"} apt-get install -y --no-install-recommends) reason=''
+  if [[ -z $have_dpkg ]] || ! command -v apt-get >/dev/null; then
+    reason='this system has no apt-get: install the equivalents with its own package manager'
+  elif ((EUID != 0)) && ! command -v sudo >/dev/null; then
+    reason='not root, and no sudo'
   fi
-  exit 0
 fi
+((${#required[@]} + ${#optional[@]} > 0)) || [[ -n ${python_missing-} ]] || exit 0
 
-packages=(
-  cmake g++ make pkg-config            # build
-  libsystemd-dev nlohmann-json3-dev     # sd-bus, JSON
-  libgtest-dev                          # tests
-  dbus-daemon dbus-bin                  # private bus for tests and demo; dbus-send, dbus-monitor
-  python3-jsonschema                    # agent settings schema checks
-  clang libclang-rt-14-dev              # sanitizer build and fuzzing
-  gobjc gobjc++ gnustep-make            # the Foundation back end, built with gcc for its tests
-  libgnustep-base-dev gnustep-base-runtime  # GNUstep Base and its gdnc
-  hyperfine jq                          # benchmarks
-  mandoc groff                          # manual page checks
-  bash-completion zsh fish              # completion tests, each in its shell
-  dpkg-dev file                         # Debian package: dpkg-shlibdeps, CPack's ELF detection
-)
+((${#required[@]} == 0)) || echo "setup: missing, needed for${groups_of_required}: ${required[*]}" >&2
+((${#optional[@]} == 0)) ||
+  echo "setup: missing, optional for${groups_of_optional} (what needs them is skipped): ${optional[*]}" >&2
+[[ -z ${python_missing-} ]] || echo "setup: missing, optional for test: jsonschema for /usr/bin/python3" >&2
+[[ ${NO_INSTALL-} != 1 ]] || reason='NO_INSTALL=1'
 
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [[ $status == "install ok installed" ]] || missing+=("$p")
-done
-((${#missing[@]} == 0)) && exit 0
-
-if ! command -v apt-get >/dev/null; then
-  echo "setup: missing packages (${missing[*]}) and no apt-get to install them" >&2
-  exit 1
+packages=(${required[@]+"${required[@]}"} ${optional[@]+"${optional[@]}"})
+installed=0
+if [[ -z $reason ]]; then
+  installed=1
+  if [[ ${install[*]} == *apt-get* ]]; then
+    export DEBIAN_FRONTEND=noninteractive
+    echo "setup: ${sudo[*]:+sudo }apt-get update" >&2
+    if ! ${sudo[@]+"${sudo[@]}"} apt-get update; then
+      installed=0 reason='apt-get update failed (no network?)'
+    fi
+  fi
+  if ((installed && ${#packages[@]} > 0)); then
+    echo "setup: ${install[*]} ${packages[*]}" >&2
+    "${install[@]}" "${packages[@]}" || installed=0
+  fi
+  if ((installed)) && [[ -n ${python_missing-} ]]; then
+    /usr/bin/python3 -m pip install --user jsonschema || installed=0
+  fi
 fi
-sudo=()
-((EUID == 0)) || sudo=(sudo)
-echo "setup: installing ${missing[*]}" >&2
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if ((installed == 0)); then
+  [[ -z $reason ]] || echo "setup: nothing installed: $reason." >&2
+  ((${#packages[@]} == 0)) || echo "setup: to install them: ${install[*]} ${packages[*]}" >&2
+  [[ -z ${python_missing-} ]] || echo "setup: and: /usr/bin/python3 -m pip install --user jsonschema" >&2
+  if ((${#required[@]} > 0)); then
+    echo "setup: cannot go on without ${required[*]}" >&2
+    exit 1
+  fi
+  echo "setup: going on without them" >&2
+fi

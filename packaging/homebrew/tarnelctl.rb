@@ -1,12 +1,14 @@
 # Homebrew formula: builds tarnelctl from its source archive with CMake and
 # installs what `cmake --install` installs: the program, its manual page and
 # the bash, zsh and fish completions, each where Homebrew's shells look.
+# `make dist` makes the archive and writes its checksum here.
 class Tarnelctl < Formula
   desc "Remote control of the Tarnel keep-awake application"
   homepage "https://tarnel.dev/tarnelctl"
   url "https://tarnel.dev/tarnelctl/releases/tarnelctl-0.1.0.tar.gz"
-  # The checksum of the published release archive; set when it is published.
   sha256 "0000000000000000000000000000000000000000000000000000000000000000"
+  license "MIT"
+  head "https://tarnel.dev/tarnelctl.git", branch: "main"
 
   depends_on "cmake" => :build
   depends_on "nlohmann-json" => :build
@@ -19,7 +21,17 @@ class Tarnelctl < Formula
   end
 
   test do
-    # Without arguments: the usage, and status 2.
-    assert_match "usage: tarnelctl <command>", shell_output("#{bin}/tarnelctl", 2)
+    # The hooks in a scratch home: installed, naming this program; uninstalled,
+    # the user's file byte for byte as it was.
+    ENV["HOME"] = testpath
+    settings = testpath/".claude/settings.json"
+    settings.dirname.mkpath
+    settings.write "{\n  \"theme\": \"dark\"\n}\n"
+    assert_match "Added", shell_output("#{bin}/tarnelctl install-claude-hooks")
+    assert_match "\"command\": \"#{bin}/tarnelctl busy\"", settings.read
+    assert_match "Removed", shell_output("#{bin}/tarnelctl uninstall-claude-hooks")
+    assert_equal "{\n  \"theme\": \"dark\"\n}\n", settings.read
+    # A heartbeat with no application running: posted, silent, status 0.
+    assert_empty shell_output("#{bin}/tarnelctl busy")
   end
 end
