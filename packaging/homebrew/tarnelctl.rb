@@ -6,7 +6,7 @@ class Tarnelctl < Formula
   desc "Remote control of the Tarnel keep-awake application"
   homepage "https://tarnel.dev/tarnelctl"
   url "https://tarnel.dev/tarnelctl/releases/tarnelctl-0.1.0.tar.gz"
-  sha256 "a14958663789449544f5d15483dc9b3010569012445a593ad4b0848130e4afb6"
+  sha256 "79451ab16d79a1ac93af5c2bb18005c02a2603ed7ce755e41857702a034f22c4"
   license "MIT"
   head "https://tarnel.dev/tarnelctl.git", branch: "main"
 
