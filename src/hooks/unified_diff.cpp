@@ -77,9 +77,13 @@ void addLine(std::string& out, char mark, std::string_view line) {
   if (!line.ends_with('\n')) out += "\n\\ No newline at end of file\n";
 }
 
-/// "start,count" of a hunk's range; an empty range starts at the line before it.
+/// "start,count" of a hunk's range, as diff(1) writes it: an empty range
+/// starts at the line before it, and a count of one is left out.
 std::string range(std::size_t begin, std::size_t end) {
-  return std::to_string(end > begin ? begin + 1 : begin) + "," + std::to_string(end - begin);
+  std::size_t count = end - begin;
+  std::string text = std::to_string(count ? begin + 1 : begin);
+  if (count != 1) text.append(",").append(std::to_string(count));
+  return text;
 }
 
 }  // namespace
