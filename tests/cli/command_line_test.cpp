@@ -1,5 +1,5 @@
-// End to end: what the words after our own command words do, the dry run's
-// diff, --version and doctor, with the real tarnelctl in a scratch home.
+// End to end: the words after our own command words, the dry run's diff,
+// --version and doctor, with the real tarnelctl in a scratch home.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -14,9 +14,8 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 
 const std::string tarnelctl = TARNELCTL_PATH, fixtures = SOURCE_DIR "/tests/fixtures/";
-const std::string usage = readFile(fixtures + "usage.txt") + "\n";
+const std::string usage = readFile(fixtures + "usage.txt") + "\n", unexpected = "tarnelctl: @: unexpected argument '";
 
-/// Every entry below `dir` with its bytes.
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
   std::map<std::string, std::string> entries;
   for (const auto& entry : fs::recursive_directory_iterator(dir))
@@ -24,38 +23,30 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
   return entries;
 }
 
-struct Form {
-  std::vector<std::string> words;
-  int status;
-  std::string out, err;  ///< "@" in err stands for the command word
-};
+RunResult in(const TempDir& home, std::vector<std::string> args) {
+  args.insert(args.begin(), tarnelctl);
+  return run(args, {{"HOME", home.path().string()}});
+}
 
-const Form forms[] = {
+/// Words after the command word (@ in the error); what is printed, or how it begins for a dry run.
+const std::tuple<std::vector<std::string>, int, std::string, std::string> forms[] = {
     {{"--help"}, 2, usage, ""}, {{"-h"}, 2, usage, ""}, {{"help"}, 2, usage, ""}, {{"x", "--help"}, 2, usage, ""},
-    {{"x"}, 2, "", "tarnelctl: @: unexpected argument 'x'\n"},
-    {{"--project"}, 2, "", "tarnelctl: @: unexpected argument '--project'\n"},
-    {{"-n", "--Help"}, 2, "", "tarnelctl: @: unexpected argument '--Help'\n"},
-    {{"--dry-run"}, 0, "--- ", ""}, {{"-n", "-n"}, 0, "--- ", ""},  // out: how it begins
-};
+    {{"x"}, 2, "", unexpected + "x'\n"}, {{"--project"}, 2, "", unexpected + "--project'\n"},
+    {{"-n", "--Help"}, 2, "", unexpected + "--Help'\n"}, {{"--dry-run"}, 0, "--- ", ""}, {{"-n", "-n"}, 0, "--- ", ""}};
 
 TEST(CommandLine, WordsAfterAHookWordChangeNothingUnlessAsked) {
   for (const tarnel::Agent& agent : tarnel::agents) {
-    for (std::string verb : {"install", "uninstall"}) {
+    for (std::string word : {"install-" + std::string(agent.word) + "-hooks", "uninstall-" + std::string(agent.word) + "-hooks"}) {
       TempDir home;
-      std::string word = verb + "-" + std::string(agent.word) + "-hooks";
-      ASSERT_EQ(run({tarnelctl, "install-" + std::string(agent.word) + "-hooks"}, {{"HOME", home.path().string()}}).status, 0);
-      if (verb == "install") writeFile(home.path() / agent.homePath, "{\"mine\": 1}");
+      ASSERT_EQ(in(home, {"install-" + std::string(agent.word) + "-hooks"}).status, 0);
+      if (word.starts_with("install")) writeFile(home.path() / agent.homePath, "{\"mine\": 1}");
       auto before = snapshot(home.path());
-      for (const Form& form : forms) {
-        SCOPED_TRACE(word + " " + testing::PrintToString(form.words));
-        std::vector<std::string> argv{tarnelctl, word};
-        argv.insert(argv.end(), form.words.begin(), form.words.end());
-        auto r = run(argv, {{"HOME", home.path().string()}});
-        EXPECT_EQ(r.out.substr(0, form.status ? std::string::npos : 4), form.out);
-        std::string err = form.err;
-        if (auto at = err.find('@'); at != std::string::npos) err.replace(at, 1, word);
-        EXPECT_EQ(r.err, err);
-        EXPECT_EQ(r.status, form.status);
+      for (auto [words, status, out, err] : forms) {
+        SCOPED_TRACE(word + " " + testing::PrintToString(words));
+        words.insert(words.begin(), word);
+        auto r = in(home, words);
+        if (err.find('@') != std::string::npos) err.replace(err.find('@'), 1, word);
+        EXPECT_EQ(std::tuple(r.status, r.out.substr(0, status ? std::string::npos : 4), r.err), std::tuple(status, out, err));
         EXPECT_EQ(snapshot(home.path()), before);
       }
     }
@@ -65,140 +56,89 @@ TEST(CommandLine, WordsAfterAHookWordChangeNothingUnlessAsked) {
   EXPECT_EQ(run({tarnelctl, "doctor", "now"}).err, "tarnelctl: doctor: unexpected argument 'now'\n");
 }
 
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
-  return text;
-}
-
-const std::string cursorBefore = "{\n  \"version\": 1,\n  \"hooks\": {\n    \"beforeShellExecution\": [\n      {\"command\": "
-    "\"audit\"}\n    ],\n    \"a\": [],\n    \"b\": [],\n    \"c\": [],\n    \"d\": [],\n    \"e\": [],\n    \"f\": [],\n"
-    "    \"afterFileEdit\": []\n  }\n}\n";
-// Two changes seven lines apart: two hunks.
-const std::string cursorDiff = R"(@@ -2,7 +2,10 @@
-   "version": 1,
-   "hooks": {
-     "beforeShellExecution": [
--      {"command": "audit"}
-+      {"command": "audit"},
-+      {
-+        "command": "@COMMAND@"
-+      }
-     ],
-     "a": [],
-     "b": [],
-@@ -10,6 +13,15 @@
-     "d": [],
-     "e": [],
-     "f": [],
--    "afterFileEdit": []
-+    "afterFileEdit": [
-+      {
-+        "command": "@COMMAND@"
-+      }
-+    ],
-+    "beforeSubmitPrompt": [
-+      {
-+        "command": "@COMMAND@"
-+      }
-+    ]
-   }
- }
-)";
-
 TEST(CommandLine, DryRunPrintsTheDiffAndTheMessageAndWritesNothing) {
   TempDir home;
-  fs::path claude = home.path() / ".claude/settings.json", cursor = home.path() / ".cursor/hooks.json";
-  std::string fresh = replaced(readFile(fixtures + "claude.fresh.json"), "@COMMAND@", tarnelctl + " busy");
-  std::string freshDiff = "--- /dev/null\n+++ " + claude.string() + "\n@@ -0,0 +1,26 @@\n+" + replaced(fresh, "\n", "\n+") +
-                          "\n\\ No newline at end of file\n";
-  auto r = run({tarnelctl, "install-claude-hooks", "--dry-run"}, {{"HOME", home.path().string()}});
-  EXPECT_EQ(r.out, freshDiff + "✓ Added Tarnel's \"busy\" heartbeat to PreToolUse + UserPromptSubmit in\n  " + claude.string() +
-                       "\n  (backup: " + claude.string() + ".tarnel-backup). Restart Claude Code to load it.\n  Undo any "
-                       "time: tarnelctl uninstall-claude-hooks\nDry run — nothing was changed.\n");
-  EXPECT_FALSE(fs::exists(claude.parent_path()));
-  writeFile(cursor, cursorBefore);
-  r = run({tarnelctl, "install-cursor-hooks", "-n"}, {{"HOME", home.path().string()}});
-  EXPECT_EQ(r.out.substr(0, r.out.find("✓")), "--- " + cursor.string() + "\n+++ " + cursor.string() + "\n" +
-                                                   replaced(cursorDiff, "@COMMAND@", tarnelctl + " busy"));
-  EXPECT_EQ(snapshot(home.path()).size(), 2u);  // the folder and the file as it was
-  EXPECT_EQ(readFile(cursor), cursorBefore);
-  EXPECT_EQ(run({tarnelctl, "uninstall-gemini-hooks", "-n"}, {{"HOME", home.path().string()}}).out, "No Tarnel hooks found.\n");
+  std::string claude = (home.path() / ".claude/settings.json").string(), codex = (home.path() / ".codex/hooks.json").string();
+  std::string fresh = readFile(fixtures + "claude.fresh.json"), diff = "+";
+  for (char c : fresh) diff += c == '\n' ? "\n+" : c == '@' ? "" : std::string(1, c);
+  for (size_t at; (at = diff.find("COMMAND")) != std::string::npos;) diff.replace(at, 7, tarnelctl + " busy");
+  EXPECT_EQ(in(home, {"install-claude-hooks", "--dry-run"}).out, "--- /dev/null\n+++ " + claude + "\n@@ -0,0 +1,26 @@\n" +
+            diff + "\n\\ No newline at end of file\n✓ Added Tarnel's \"busy\" heartbeat to PreToolUse + UserPromptSubmit in\n  " +
+            claude + "\n  (backup: " + claude + ".tarnel-backup). Restart Claude Code to load it.\n  Undo any time: "
+            "tarnelctl uninstall-claude-hooks\nDry run — nothing was changed.\n");
+  EXPECT_FALSE(fs::exists(home.path() / ".claude"));
+  std::string mine = "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\"hooks\": [{\"command\": \"lint\"}]},\n      "
+                     "{\"hooks\": [{\"command\": \"/x/tarnelctl busy\"}]}\n    ]\n  }\n}\n";
+  writeFile(codex, mine);
+  EXPECT_EQ(in(home, {"uninstall-codex-hooks", "-n"}).out, "--- " + codex + "\n+++ " + codex + "\n@@ -1,8 +1,7 @@\n {\n"
+            "   \"hooks\": {\n     \"PreToolUse\": [\n-      {\"hooks\": [{\"command\": \"lint\"}]},\n-      {\"hooks\": [{\"command\": "
+            "\"/x/tarnelctl busy\"}]}\n+      {\"hooks\": [{\"command\": \"lint\"}]}\n     ]\n   }\n }\n✓ Removed Tarnel hooks (1). "
+            "Restart Codex to apply.\nDry run — nothing was changed.\n");
+  EXPECT_EQ(snapshot(home.path()), (std::map<std::string, std::string>{{codex, mine}, {fs::path(codex).parent_path(), "-"}}));
+  EXPECT_EQ(in(home, {"uninstall-gemini-hooks", "-n"}).out, "No Tarnel hooks found.\n");
 }
 
 // In every style of file, the diff applied by patch(1) gives what the real run writes.
 TEST(CommandLine, DryRunDiffPatchesTheFileIntoWhatTheRunWrites) {
-  for (std::string folder : {"styles", "edits"}) {
+  for (std::string folder : {"styles/", "edits/"}) {
     for (const auto& entry : fs::directory_iterator(fixtures + folder)) {
-      std::string name = entry.path().filename().string(), agent = name.substr(name.find('.') + 1);
-      if (std::count(name.begin(), name.end(), '.') != 2) continue;
-      agent.resize(agent.find('.'));
+      std::string name = entry.path().stem().string(), agent = name.substr(name.find('.') + 1);
+      if (agent.find('.') != std::string::npos) continue;
       SCOPED_TRACE(name);
       TempDir home;
-      fs::path file = home.path() / tarnel::hookCommand("install-" + agent + "-hooks")->agent->homePath;
+      fs::path file = home.path() / tarnel::hookCommand("install-" + agent + "-hooks")->agent->homePath, copy = home.path() / "copy";
       writeFile(file, readFile(entry.path()));
       for (std::string word : {"install-" + agent + "-hooks", "uninstall-" + agent + "-hooks"}) {
-        fs::copy_file(file, home.path() / "copy", fs::copy_options::overwrite_existing);
-        auto dry = run({tarnelctl, word, "--dry-run"}, {{"HOME", home.path().string()}});
-        writeFile(home.path() / "diff", dry.out.substr(0, dry.out.find("✓")));
-        if (dry.out.starts_with("--- ")) {
-          EXPECT_EQ(run({"patch", "-s", "--fuzz=0", (home.path() / "copy").string(), (home.path() / "diff").string()}).status, 0);
+        fs::copy_file(file, copy, fs::copy_options::overwrite_existing);
+        std::string out = in(home, {word, "--dry-run"}).out;
+        writeFile(home.path() / "diff", out.substr(0, out.find("✓")));
+        if (out.starts_with("--- ")) {
+          EXPECT_EQ(run({"patch", "-s", "--fuzz=0", copy, home.path() / "diff"}).status, 0);
         }
-        EXPECT_EQ(run({tarnelctl, word}, {{"HOME", home.path().string()}}).status, 0);
-        EXPECT_EQ(readFile(home.path() / "copy"), readFile(file));
+        EXPECT_EQ(in(home, {word}).status, 0);
+        EXPECT_EQ(readFile(copy), readFile(file));
       }
     }
   }
 }
 
 #ifdef DBUS_STANDIN_PATH
-/// What doctor says of an agent without a settings file.
-std::string noFile(const tarnel::Agent& agent) {
-  return std::string(agent.word) + ": ~/" + std::string(agent.homePath) + "\n    no file, no hook installed\n";
-}
-
 TEST(CommandLine, DoctorReadsEveryAgentAndAsksTheApplication) {
   TempDir home, bus;
-  EnvChanges env{{"HOME", home.path().string()}};
-  auto daemon = start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" +
-                       (bus.path() / "bus").string(), "--print-address"});
+  auto daemon = start({"dbus-daemon", "--session", "--nofork", "--address=unix:path=" + (bus.path() / "bus").string(), "--print-address"});
   std::string address = output(daemon, "\n");
-  env["DBUS_SESSION_BUS_ADDRESS"] = address.substr(0, address.find('\n'));
+  EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", address.substr(0, address.find('\n'))}};
   auto standin = start({DBUS_STANDIN_PATH, "--log", (bus.path() / "log").string()}, env);
   ASSERT_NE(output(standin, "ready\n").find("ready"), std::string::npos);
-
   writeFile(home.path() / ".claude/settings.json", "{}");
-  ASSERT_EQ(run({tarnelctl, "install-claude-hooks"}, env).status, 0);
-  std::map<std::string, std::string> shown = {{"claude", "claude: ~/.claude/settings.json\n"
-      "  ✓ PreToolUse            this program\n  ✓ UserPromptSubmit      this program\n"
-      "    backup                ~/.claude/settings.json.tarnel-backup\n"}};
-  auto expected = [&](const std::string& reply) {
+  ASSERT_EQ(in(home, {"install-claude-hooks"}).status, 0);
+  std::map<std::string, std::string> shown = {{"claude", "  ✓ PreToolUse            this program\n  ✓ UserPromptSubmit      "
+      "this program\n    backup                ~/.claude/settings.json.tarnel-backup\n"}};
+  auto expected = [&](const std::string& app) {  // every agent in the table, without a file unless shown
     std::string text = "tarnelctl " + std::string(programVersion) + ": " + tarnelctl + "\n";
-    for (const auto& agent : tarnel::agents) text += shown.contains(std::string(agent.word)) ? shown[std::string(agent.word)] : noFile(agent);
-    return text + "Tarnel:\n  " + reply + "\n";
+    for (const auto& a : tarnel::agents)
+      text += std::string(a.word) + ": ~/" + std::string(a.homePath) + "\n" +
+              (shown.contains(std::string(a.word)) ? shown[std::string(a.word)] : "    no file, no hook installed\n");
+    return text + "Tarnel:\n  " + app + "\n";
   };
-  auto r = run({tarnelctl, "doctor"}, env);
-  EXPECT_EQ(r.out, expected("✓ status                Không giữ máy thức"));
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(run({tarnelctl, "doctor"}, env).out, expected("✓ status                Không giữ máy thức"));
 
   // A dead hook and a file that is no JSON; no application.
   fs::path old = home.path() / "old/tarnelctl";
   fs::create_directories(old.parent_path());
   fs::copy_file(tarnelctl, old);
-  ASSERT_EQ(run({old.string(), "install-cursor-hooks"}, env).status, 0);
+  ASSERT_EQ(run({old, "install-cursor-hooks"}, env).status, 0);
   fs::remove(old);
   writeFile(home.path() / ".gemini/settings.json", "{\"a\": }");
-  shown["gemini"] = "gemini: ~/.gemini/settings.json\n  ✗ ~/.gemini/settings.json is not valid JSON (line 1, column 7: "
-                    "unexpected '}'; expected '[', '{', or a literal)\n";
-  shown["cursor"] = "cursor: ~/.cursor/hooks.json\n";
+  shown["gemini"] = "  ✗ ~/.gemini/settings.json is not valid JSON (line 1, column 7: unexpected '}'; expected '[', '{', or a literal)\n";
   for (std::string event : {"beforeShellExecution", "afterFileEdit       ", "beforeSubmitPrompt  "})
     shown["cursor"] += "  ✗ " + event + "  " + old.string() + " is gone — tarnelctl install-cursor-hooks points it at this program\n";
   stop(standin);
   auto before = snapshot(home.path());
-  r = run({tarnelctl, "doctor"}, env);
-  EXPECT_EQ(r.out, expected("! status                no answer within 2.0 s — is the app running?"));
-  EXPECT_EQ(r.status, 1);
+  auto r = run({tarnelctl, "doctor"}, env);
+  EXPECT_EQ(std::pair(r.out, r.status), std::pair(expected("! status                no answer within 2.0 s — is the app running?"), 1));
   EXPECT_EQ(snapshot(home.path()), before);
-  EXPECT_EQ(readFile(bus.path() / "log"), "status\n");  // doctor's own question; "doctor" is never sent
+  EXPECT_EQ(readFile(bus.path() / "log"), "status\n");  // doctor's own question: "doctor" is never sent
   stop(daemon);
 }
 #endif
