@@ -28,6 +28,9 @@ struct Lines {
   std::vector<std::size_t> starts;
 };
 
+/// Where byte `at` of the old text went in the new one, moved by `shift`.
+std::size_t moved(std::size_t at, std::ptrdiff_t shift) { return static_cast<std::size_t>(static_cast<std::ptrdiff_t>(at) + shift); }
+
 /// Whole lines that differ: [oldBegin, oldEnd) of the old text's lines stand
 /// where [newBegin, newEnd) of the new text's lines do.
 struct Change {
@@ -49,7 +52,7 @@ std::vector<Change> changedLines(const EditedText& edit, const Lines& old, const
     // The range ends at the first place past the replacement that is a line
     // boundary in both texts; the text after the replacement is the same in both.
     std::size_t end = r.span.end;
-    if (!old.isBoundary(end) || !now.isBoundary(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(end) + after)))
+    if (!old.isBoundary(end) || !now.isBoundary(moved(end, after)))
       end = std::min(old.text.find('\n', end), old.text.size() - 1) + 1;
     if (!ranges.empty() && begin <= ranges.back().end) {
       begin = ranges.back().begin;
@@ -62,8 +65,7 @@ std::vector<Change> changedLines(const EditedText& edit, const Lines& old, const
   }
   std::vector<Change> changes;
   for (const Bytes& b : ranges) {
-    Change c{old.at(b.begin), old.at(b.end), now.at(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(b.begin) + b.shiftBefore)),
-             now.at(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(b.end) + b.shiftAfter))};
+    Change c{old.at(b.begin), old.at(b.end), now.at(moved(b.begin, b.shiftBefore)), now.at(moved(b.end, b.shiftAfter))};
     while (c.oldBegin < c.oldEnd && c.newBegin < c.newEnd && old[c.oldBegin] == now[c.newBegin]) ++c.oldBegin, ++c.newBegin;
     while (c.oldBegin < c.oldEnd && c.newBegin < c.newEnd && old[c.oldEnd - 1] == now[c.newEnd - 1]) --c.oldEnd, --c.newEnd;
     if (c.oldBegin < c.oldEnd || c.newBegin < c.newEnd) changes.push_back(c);
