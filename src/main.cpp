@@ -4,14 +4,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "messaging/app_messaging.h"
+#include "cli/command_options.h"
 #include "cli/command_text.h"
+#include "cli/doctor.h"
+#include "cli/version.h"
+#include "messaging/app_messaging.h"
 #include "hooks/agents.h"
 #include "hooks/hook_commands.h"
 #include "util/write_all.h"
@@ -45,14 +49,32 @@ int print(const std::string& text, int status, std::string_view done = "") {
   return 1;
 }
 
-int runHook(const tarnel::HookCommand& command) {
+/// Says that `word` is no argument of `command`: a usage error.
+int unexpected(std::string_view command, std::string_view word) {
+  writeAll(STDERR_FILENO, "tarnelctl: " + std::string(command) + ": unexpected argument '" + std::string(word) + "'\n");
+  return 2;
+}
+
+int runHook(const tarnel::HookCommand& command, bool dryRun) {
   try {
+    if (dryRun) {
+      auto preview = tarnel::previewHookCommand(command);
+      return print(preview.diff + preview.outcome.message +
+                   (preview.outcome.wrote ? "\nDry run — nothing was changed." : ""), 0);
+    }
     auto outcome = tarnel::runHookCommand(command);
     return print(outcome.message, 0, outcome.wrote ? " — the settings file was changed all the same." : "");
   } catch (const std::exception& error) {
     writeAll(STDERR_FILENO, std::string(error.what()) + "\n");
     return 1;
   }
+}
+
+int doctor() {
+  auto reply = sendAndWait("status");
+  const char* noColor = std::getenv("NO_COLOR");
+  auto report = doctorReport(reply, isatty(STDOUT_FILENO) && !(noColor && *noColor));
+  return print(report.text, report.status);
 }
 
 }  // namespace
@@ -62,10 +84,19 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   const std::vector<std::string_view> rawArgs(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::string_view first = rawArgs.empty() ? "" : rawArgs[0];
 
-  if (!rawArgs.empty())
-    if (auto command = tarnel::hookCommand(rawArgs[0])) return runHook(*command);
+  // Our own words; nothing after them may go unnoticed.
+  const auto hook = tarnel::hookCommand(first);
+  if (hook || first == "--version" || first == "doctor") {
+    auto options = commandOptions(std::span(rawArgs).subspan(1), hook.has_value());
+    if (options.help) return print(std::string(usage), 2);
+    if (options.unexpected) return unexpected(first, *options.unexpected);
+    if (hook) return runHook(*hook, options.dryRun);
+    return first == "doctor" ? doctor() : print("tarnelctl " + std::string(programVersion), 0);
+  }
 
+  // Everything else is command text for the application.
   auto text = commandText(rawArgs);
   if (!text) return print(std::string(usage), 2);
   if (isHeartbeat(*text)) {

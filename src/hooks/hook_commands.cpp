@@ -2,6 +2,7 @@
 
 #include "hooks/hook_edit.h"
 #include "hooks/settings_location.h"
+#include "hooks/unified_diff.h"
 #include "settings/settings_file.h"
 
 namespace tarnel {
@@ -87,6 +88,16 @@ HookOutcome runHookCommand(const HookCommand& command) {
   }
   throw SettingsError(where.shown + ": another program kept changing it while we were writing — nothing was " +
                       "changed. Try again in a moment.");
+}
+
+HookPreview previewHookCommand(const HookCommand& command) {
+  SettingsPath where = locate(*command.agent);
+  HookRules rules = runningProgramRules();
+  SettingsRead read = readSettings(where);
+  std::optional<EditedText> changed;
+  auto outcome = edit(command, where, read.bytes, rules, changed);
+  if (!outcome) return {"", {std::string(command.verb == Verb::install ? alreadyInstalled : noneFound), false}};
+  return {unifiedDiff(*changed, read.bytes ? where.path : "/dev/null", where.path), *outcome};
 }
 
 }  // namespace tarnel

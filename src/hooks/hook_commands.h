@@ -17,4 +17,13 @@ struct HookOutcome {
 /// Runs `command`. Throws SettingsError, whose what() is the whole message.
 HookOutcome runHookCommand(const HookCommand& command);
 
+/// What running `command` would do, worked out without writing anything.
+struct HookPreview {
+  std::string diff;     ///< the settings file's unified diff; empty when nothing would change
+  HookOutcome outcome;  ///< what the run would print, and whether it would write
+};
+
+/// Reads the settings file of `command` and edits it in memory only. Throws as runHookCommand does.
+HookPreview previewHookCommand(const HookCommand& command);
+
 }  // namespace tarnel

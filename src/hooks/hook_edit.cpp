@@ -211,6 +211,11 @@ std::optional<EventList> eventList(const JsonText& doc, Span value) {
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
+Refused notAList(const Agent& agent, std::string_view event) {
+  return Refused(": \"hooks\" → " + quoted(event) + " is not a list of " +
+                 (agent.layout == Layout::hookGroups ? "hook groups" : "hook entries"));
+}
+
 /// The validated text and its top-level members; nothing for no settings yet.
 std::optional<JsonText> readText(const Agent& agent, const std::optional<std::string>& original) {
   if (!original || original->empty()) return std::nullopt;
@@ -270,6 +275,33 @@ std::string EditedText::str() const {
   return text;
 }
 
+std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
+  std::vector<FoundHook> found;
+  auto doc = readText(agent, original);
+  if (!doc) return found;
+  auto rootMembers = doc->members(doc->root());
+  const Member* hooks = lastNamed(rootMembers, "hooks");
+  if (!hooks) return found;
+  if (doc->at(hooks->value.begin) != '{') throw Refused(": \"hooks\" is not an object");
+  auto events = doc->members(hooks->value.begin);
+  for (std::string_view event : agent.events) {
+    const Member* entry = lastNamed(events, event);
+    if (!entry) continue;
+    auto list = eventList(*doc, entry->value);
+    if (!list) throw notAList(agent, event);
+    for (std::size_t i = 0; i < list->spans.size(); ++i) {
+      auto handlers = handlersOf(agent, *doc, list->spans[i], list->values[i]);
+      if (!handlers) continue;
+      for (const json& handler : handlers->values) {
+        if (!isOurs(agent, handler, rules)) continue;
+        const json* command = member(handler, "command");
+        found.push_back({event, command && command->is_string() ? command->get<std::string>() : "", programOf(handler)});
+      }
+    }
+  }
+  return found;
+}
+
 InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
   InstallEdit edit;
   auto doc = readText(agent, original);
@@ -305,9 +337,7 @@ InstallEdit installHook(const Agent& agent, const std::optional<std::string>& or
         continue;
       }
       auto list = eventList(*doc, found->value);
-      if (!list)
-        throw Refused(": \"hooks\" → " + quoted(event) + " is not a list of " +
-                      (agent.layout == Layout::hookGroups ? "hook groups" : "hook entries"));
+      if (!list) throw notAList(agent, event);
       bool updated = false;
       if (hasOurs(agent, editor, *list, rules, updated)) {
         if (updated) edit.updated.push_back(event);

@@ -34,6 +34,8 @@ public:
   /// The new text in order: pieces of the original and the replacements' texts.
   std::vector<std::string_view> pieces() const;
   std::string str() const;
+  std::string_view original() const { return original_; }
+  const std::vector<Replacement>& replacements() const { return replacements_; }
 
 private:
   std::string_view original_;
@@ -63,5 +65,16 @@ InstallEdit installHook(const Agent&, std::optional<std::string>&&, const HookRu
 /// event lists and "hooks" member that this leaves empty. Throws Refused.
 UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules);
 UninstallEdit uninstallHook(const Agent&, std::optional<std::string>&&, const HookRules&) = delete;
+
+/// A handler of ours as a settings text holds it.
+struct FoundHook {
+  std::string_view event;
+  std::string command;                 ///< its "command"; empty when that is no string
+  std::optional<std::string> program;  ///< what the command runs with "busy", when it is one word
+};
+
+/// The handlers of ours under the events of `agent`, event by event in the
+/// agent's order. Reads as install does, and throws Refused where install would.
+std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules);
 
 }  // namespace tarnel
