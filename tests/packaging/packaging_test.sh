@@ -11,8 +11,10 @@ rm -rf "$scratch" && mkdir -p "$scratch/home" && cd "$scratch" && touch a-file
 export HOME=$scratch/home XDG_CONFIG_HOME=$scratch/home/.config XDG_DATA_HOME=$scratch/home/.local/share
 fail() { printf 'FAIL (%s): %s\n' "$check" "$*" >&2; exit 1; }
 version=$(sed -n 's/^project(tarnelctl VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-# The command words of the usage text ("2h" is an example, not a word), sorted.
-words=$({ "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-z-]+$/ {print $2}' | sort)
+# The command words of the usage text ("2h" is an example, not a word) and the
+# hook words of the agents that only the manual page lists, sorted.
+words=$({ { "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-z-]+$/ {print $2}'
+  sed -n 's/^\.It Cm \(install-[a-z]*-hooks\) , \(uninstall-[a-z]*-hooks\)$/\1\n\2/p' "$root/man/tarnelctl.1.in"; } | sort -u)
 files='bin/tarnelctl
 share/bash-completion/completions/tarnelctl
 share/fish/vendor_completions.d/tarnelctl.fish
