@@ -97,10 +97,10 @@ HookOutcome runOnFile(const HookCommand& command, const HookRules& rules, std::s
 /// Replaces the file with `text`; our own file, once nothing else is left in it, is deleted instead.
 bool store(const Agent& agent, const SettingsPath& where, const SettingsRead& read, const EditedText& text,
            HookOutcome& outcome) {
-  struct stat link;
-  bool regular = lstat(where.path.c_str(), &link) == 0 && S_ISREG(link.st_mode);
-  if (!agent.ownFile || !regular || !holdsNothingElse(agent, text.str()))
-    return replaceSettings(where, read, text.pieces());
+  struct stat link;  // a link to a file of the user's is not ours to delete
+  bool deletable = agent.ownFile && lstat(where.path.c_str(), &link) == 0 && S_ISREG(link.st_mode) &&
+                   holdsNothingElse(agent, text.str());
+  if (!deletable) return replaceSettings(where, read, text.pieces());
   if (!removeSettings(where, read)) return false;
   outcome.message += "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
   return true;
@@ -128,7 +128,8 @@ HookOutcome joined(HookOutcome first, const HookOutcome& second) {
 
 /// Droid: an event's hooks come from hooks.json when it has a key for the
 /// event, else from settings.json. Ours goes where the user's hooks for that
-/// event already are; uninstall takes it out of both.
+/// event already are; uninstall takes it out of both. Each file then runs its
+/// own course, read again and replaced only if unchanged.
 HookOutcome runPerEvent(const HookCommand& command, const HookRules& rules) {
   const Agent &first = *command.agent, &second = *first.second;
   if (command.verb == Verb::uninstall) {
@@ -148,7 +149,6 @@ HookOutcome runPerEvent(const HookCommand& command, const HookRules& rules) {
 /// an event whose hook of ours is there already does not get a second one.
 HookOutcome runAlongside(const HookCommand& command, const HookRules& rules) {
   const Agent& second = *command.agent->second;
-  if (command.verb == Verb::uninstall) return runOnFile(command, rules);
   std::vector<EventHeld> there(second.events.size());
   try {
     there = held(second, rules);
@@ -158,6 +158,11 @@ HookOutcome runAlongside(const HookCommand& command, const HookRules& rules) {
   std::vector<std::string_view> missing, elsewhere;
   for (std::size_t e = 0; e < there.size(); ++e) (there[e].ours ? elsewhere : missing).push_back(second.events[e]);
   std::string note = locate(second).shown + " already runs Tarnel's \"busy\" heartbeat for " + joined(elsewhere);
+  if (command.verb == Verb::uninstall) {
+    HookOutcome outcome = runOnFile(command, rules);
+    if (!elsewhere.empty()) outcome.message += "\n  " + note + ": yours, left as it is.";
+    return outcome;
+  }
   if (missing.empty()) return {note + " — nothing to do.", false};
   HookOutcome outcome = runOnFile(command, rules, missing);
   if (!elsewhere.empty()) outcome.message += "\n  " + note + ": not added twice.";

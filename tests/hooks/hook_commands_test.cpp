@@ -89,7 +89,8 @@ TEST(HookCommands, SecondFilesOfDroidAndCopilot) {
   EXPECT_TRUE(h.run("install-copilot-hooks").out.ends_with("\n  ~/.copilot/settings.json already runs Tarnel's \"busy\" "
               "heartbeat for preToolUse: not added twice.\n"));
   expect(h.run("uninstall-copilot-hooks"), 0, "✓ Removed Tarnel hooks (1). Restart Copilot CLI to apply.\n  Nothing "
-         "else was left in ~/.copilot/hooks/tarnel.json, so it is deleted.\n");
+         "else was left in ~/.copilot/hooks/tarnel.json, so it is deleted.\n  ~/.copilot/settings.json already runs "
+         "Tarnel's \"busy\" heartbeat for preToolUse: yours, left as it is.\n");
 }
 
 void padded(const fs::path& f) { writeFile(f, "{\"padding\": \"" + std::string(3000, 'p') + "\"}"); }
