@@ -2,7 +2,8 @@
 // bytes, on real files in a scratch home; the first byte picks the agent. A
 // refused install leaves the file as it was with nothing beside it; an
 // accepted one leaves a backup of the file as it was; after uninstall no hook
-// of ours is left.
+// of ours is left. An agent's second file holds our hook for its first event
+// already: install leaves it as it is.
 #include <unistd.h>
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <iterator>
 
 #include "hooks/hook_commands.h"
+#include "hooks/hook_edit.h"
 #include "settings/settings_file.h"
 
 namespace fs = std::filesystem;
@@ -34,14 +36,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs::remove_all(file.parent_path());
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << input;
+  const fs::path second = agent.second ? home / agent.second->homePath : file;
+  static const HookRules rules = runningProgramRules();
+  static const std::optional<std::string> none;
+  if (agent.second) std::ofstream(second) << installHook(*agent.second, none, rules, agent.events.first(1)).text->str();
+  const std::string secondBefore = slurp(second);
   HookOutcome installed;
   try {
     installed = runHookCommand({Verb::install, &agent});
   } catch (const SettingsError&) {
-    if (slurp(file) != input || std::distance(fs::directory_iterator(file.parent_path()), {}) != 1) abort();
+    auto beside = std::distance(fs::directory_iterator(file.parent_path()), {});
+    if (slurp(file) != input || beside != 1 + (second.parent_path() == file.parent_path() && second != file)) abort();
     return 0;
   }
   if (installed.wrote != fs::exists(backup) || (installed.wrote && slurp(backup) != input)) abort();
+  if (agent.second && slurp(second) != secondBefore) abort();
   if (runHookCommand({Verb::install, &agent}).wrote) abort();
   runHookCommand({Verb::uninstall, &agent});
   if (runHookCommand({Verb::uninstall, &agent}).wrote) abort();

@@ -63,8 +63,10 @@ void checkHook(Report& report, const Agent& agent, const FoundHook& hook, const 
   else if (rules.isRunning(*hook.program))
     report.line(Mark::good, hook.event, "this program");
   else if (rules.isGone(*hook.program))
-    report.line(Mark::bad, hook.event, *hook.program + " is gone — tarnelctl install-" + std::string(agent.word) +
-                                           "-hooks points it at this program");
+    report.line(Mark::bad, hook.event,
+                (agent.failsClosed ? "URGENT: " : "") + *hook.program + " is gone — " +
+                    (agent.failsClosed ? std::string(agent.restartName) + " may deny tool calls while its hook fails; " : "") +
+                    "tarnelctl install-" + std::string(agent.word) + "-hooks points it at this program");
   else if (hook.program->starts_with('/'))
     report.line(Mark::good, hook.event, "another build: " + *hook.program);
   else

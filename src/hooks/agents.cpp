@@ -7,9 +7,31 @@ constexpr std::string_view claudeEvents[] = {"PreToolUse", "UserPromptSubmit"};
 constexpr std::string_view codexEvents[] = {"PreToolUse", "UserPromptSubmit"};
 constexpr std::string_view geminiEvents[] = {"BeforeTool", "BeforeAgent"};
 constexpr std::string_view cursorEvents[] = {"beforeShellExecution", "afterFileEdit", "beforeSubmitPrompt"};
+constexpr std::string_view qwenEvents[] = {"PreToolUse", "UserPromptSubmit"};
+constexpr std::string_view copilotEvents[] = {"preToolUse", "userPromptSubmitted"};
+constexpr std::string_view droidEvents[] = {"PreToolUse", "UserPromptSubmit"};
+
+// Copilot CLI loads every *.json in its hooks folder, and also runs the hooks
+// of its settings.json: we only look there, so as not to add ours twice.
+constexpr Agent copilotSettings = {
+    .word = "copilot", .restartName = "Copilot CLI", .homePath = ".copilot/settings.json",
+    .dirVariable = "COPILOT_HOME", .pathInDir = "settings.json", .dirMustExist = false,
+    .events = copilotEvents, .layout = Layout::flatEntries, .marker = "",
+    .comments = true, .trustsByPosition = false, .wantsVersion = false, .commandKey = "bash"};
+
+// Droid runs the hooks of its settings.json for each event that its hooks.json has no key for.
+constexpr Agent droidSettings = {
+    .word = "droid", .restartName = "Droid", .homePath = ".factory/settings.json",
+    .dirVariable = "FACTORY_HOME_OVERRIDE", .pathInDir = ".factory/settings.json", .dirMustExist = false,
+    .events = droidEvents, .layout = Layout::hookGroups, .marker = "",
+    .comments = true, .trustsByPosition = false, .wantsVersion = false};
 
 // Codex skips a whole file that holds an unknown top-level member: nothing but
-// "hooks" is ever written at its top. Cursor wants "version" beside "hooks".
+// "hooks" is ever written at its top. Cursor and Copilot CLI want "version"
+// beside "hooks". Qwen Code puts its environment into every string, so a "$"
+// in our path is written so that it does not look like a variable to it.
+// Copilot CLI blocks the tool call when a hook of its preToolUse fails, a
+// program that is gone included: our command there always succeeds.
 constexpr Agent table[] = {
     {.word = "claude", .restartName = "Claude Code", .homePath = ".claude/settings.json",
      .dirVariable = "CLAUDE_CONFIG_DIR", .pathInDir = "settings.json", .dirMustExist = false,
@@ -26,7 +48,22 @@ constexpr Agent table[] = {
     {.word = "cursor", .restartName = "the Cursor agent", .homePath = ".cursor/hooks.json",
      .dirVariable = "", .pathInDir = "", .dirMustExist = false,
      .events = cursorEvents, .layout = Layout::flatEntries, .marker = "",
-     .comments = false, .trustsByPosition = false, .wantsVersion = true},
+     .comments = false, .trustsByPosition = false, .wantsVersion = true, .typed = false},
+    {.word = "qwen", .restartName = "Qwen Code", .homePath = ".qwen/settings.json",
+     .dirVariable = "QWEN_HOME", .pathInDir = "settings.json", .dirMustExist = false,
+     .events = qwenEvents, .layout = Layout::hookGroups, .marker = "",
+     .comments = true, .trustsByPosition = false, .wantsVersion = false, .expandsVariables = true},
+    {.word = "copilot", .restartName = "Copilot CLI", .homePath = ".copilot/hooks/tarnel.json",
+     .dirVariable = "COPILOT_HOME", .pathInDir = "hooks/tarnel.json", .dirMustExist = false,
+     .events = copilotEvents, .layout = Layout::flatEntries, .marker = "",
+     .comments = false, .trustsByPosition = false, .wantsVersion = true, .commandKey = "bash",
+     .commandSuffix = " || true", .timeoutSec = 5, .failsClosed = true, .ownFile = true,
+     .secondFile = SecondFile::alongside, .second = &copilotSettings},
+    {.word = "droid", .restartName = "Droid", .homePath = ".factory/hooks.json",
+     .dirVariable = "FACTORY_HOME_OVERRIDE", .pathInDir = ".factory/hooks.json", .dirMustExist = false,
+     .events = droidEvents, .layout = Layout::hookGroups, .marker = "",
+     .comments = true, .trustsByPosition = false, .wantsVersion = false, .eventsAt = EventsAt::topLevel,
+     .secondFile = SecondFile::perEvent, .second = &droidSettings},
 };
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The four AI coding agents whose settings get Tarnel's "busy" heartbeat hook:
+// The AI coding agents whose settings get Tarnel's "busy" heartbeat hook:
 // everything that tells one agent's hooks apart from another's.
 #pragma once
 
@@ -14,6 +14,19 @@ enum class Layout {
   flatEntries,  ///< the handlers themselves, one entry each
 };
 
+/// Where a file keeps its map from event names to event lists.
+enum class EventsAt {
+  hooksMember,  ///< in the top-level member "hooks"
+  topLevel,     ///< at the top level itself (Droid's hooks.json)
+};
+
+/// How a second file of the agent's hooks shares the events with the first.
+enum class SecondFile {
+  none,
+  perEvent,   ///< its hooks for an event run only while the first file has no key for that event
+  alongside,  ///< its hooks run too; ours there is left alone and not added again
+};
+
 struct Agent {
   std::string_view word;          ///< in the command words: install-<word>-hooks
   std::string_view restartName;   ///< as in "Restart Claude Code to apply."
@@ -27,9 +40,19 @@ struct Agent {
   bool comments;                  ///< the agent reads `//` and `/* */` comments in its file
   bool trustsByPosition;          ///< runs a hook only once trusted, keyed by its place in the file
   bool wantsVersion;              ///< a written file needs a top-level "version"
+  EventsAt eventsAt = EventsAt::hooksMember;
+  bool typed = true;                         ///< our handler says "type": "command"
+  std::string_view commandKey = "command";   ///< the handler's member that holds the shell command
+  std::string_view commandSuffix = "";       ///< written after "<program> busy"
+  unsigned timeoutSec = 0;                   ///< our handler's "timeoutSec"; 0 for none
+  bool expandsVariables = false;  ///< replaces $NAME and ${NAME} in its settings' strings before the shell runs them
+  bool failsClosed = false;       ///< a hook that fails (a program gone) blocks the agent's tool calls
+  bool ownFile = false;           ///< the file is ours alone: uninstall deletes it when nothing else is left
+  SecondFile secondFile = SecondFile::none;
+  const Agent* second = nullptr;  ///< the second file, as an agent of its own; nullptr for none
 };
 
-/// Claude Code, Codex, Gemini CLI and Cursor.
+/// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI and Droid.
 extern const std::span<const Agent> agents;
 
 enum class Verb { install, uninstall };

@@ -92,7 +92,8 @@ std::string shellWord(std::string_view path) {
 }
 
 std::optional<std::string> busyProgram(std::string_view command) {
-  constexpr std::string_view busy = " busy";
+  constexpr std::string_view busy = " busy", orTrue = " || true";
+  if (command.ends_with(orTrue)) command.remove_suffix(orTrue.size());
   if (!command.ends_with(busy) || command.size() == busy.size()) return std::nullopt;
   std::string_view word = command.substr(0, command.size() - busy.size());
   std::string program;

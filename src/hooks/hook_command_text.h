@@ -15,7 +15,8 @@ namespace tarnel {
 std::string shellWord(std::string_view path);
 
 /// The program that `command` runs when it is exactly one shell word, one
-/// space and "busy"; the word's quoting (single quotes, double quotes without
+/// space and "busy", then perhaps " || true" (the form that never fails its
+/// agent); the word's quoting (single quotes, double quotes without
 /// expansions, backslashes) removed. Nothing for any other command.
 std::optional<std::string> busyProgram(std::string_view command);
 

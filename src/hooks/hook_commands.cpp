@@ -5,6 +5,8 @@
 #include "hooks/unified_diff.h"
 #include "settings/settings_file.h"
 
+#include <sys/stat.h>
+
 namespace tarnel {
 namespace {
 
@@ -53,11 +55,11 @@ std::string uninstallMessage(const Agent& agent, const UninstallEdit& edit) {
 /// The message for the new text of the settings, which goes to `changed`; nothing when nothing changes.
 std::optional<HookOutcome> edit(const HookCommand& command, const SettingsPath& where,
                                 const std::optional<std::string>& text, const HookRules& rules,
-                                std::optional<EditedText>& changed) {
+                                std::optional<EditedText>& changed, std::span<const std::string_view> only) {
   const Agent& agent = *command.agent;
   try {
     if (command.verb == Verb::install) {
-      InstallEdit edit = installHook(agent, text, rules);
+      InstallEdit edit = installHook(agent, text, rules, only);
       if (!edit.text) return std::nullopt;
       changed = std::move(edit.text);
       return HookOutcome{installMessage(agent, where.path, edit, rules), true};
@@ -65,7 +67,7 @@ std::optional<HookOutcome> edit(const HookCommand& command, const SettingsPath& 
     UninstallEdit edit = uninstallHook(agent, text, rules);
     if (!edit.text) return std::nullopt;
     changed = std::move(edit.text);
-    return HookOutcome{uninstallMessage(agent, edit), true};
+    return HookOutcome{uninstallMessage(agent, edit), true, edit.removed};
   } catch (const Refused& refused) {
     throw SettingsError(where.shown + refused.what() + std::string(refusal));
   } catch (const std::domain_error&) {
@@ -74,20 +76,110 @@ std::optional<HookOutcome> edit(const HookCommand& command, const SettingsPath& 
   }
 }
 
-}  // namespace
+bool store(const Agent& agent, const SettingsPath& where, const SettingsRead& read, const EditedText& text,
+           HookOutcome& outcome);
 
-HookOutcome runHookCommand(const HookCommand& command) {
+/// The whole course on the file of `command`'s agent, for all its events or those of `only`.
+HookOutcome runOnFile(const HookCommand& command, const HookRules& rules, std::span<const std::string_view> only = {}) {
   SettingsPath where = locate(*command.agent);
-  HookRules rules = runningProgramRules();
   for (int attempt = 0; attempt <= retries; ++attempt) {
     SettingsRead read = readSettings(where);
     std::optional<EditedText> changed;
-    auto outcome = edit(command, where, read.bytes, rules, changed);
+    auto outcome = edit(command, where, read.bytes, rules, changed, only);
     if (!outcome) return {std::string(command.verb == Verb::install ? alreadyInstalled : noneFound), false};
-    if (replaceSettings(where, read, changed->pieces())) return *outcome;
+    if (store(*command.agent, where, read, *changed, *outcome)) return *outcome;
   }
   throw SettingsError(where.shown + ": another program kept changing it while we were writing — nothing was " +
                       "changed. Try again in a moment.");
+}
+
+// Agents with a second file of hooks.
+
+/// Replaces the file with `text`; our own file, once nothing else is left in it, is deleted instead.
+bool store(const Agent& agent, const SettingsPath& where, const SettingsRead& read, const EditedText& text,
+           HookOutcome& outcome) {
+  struct stat link;  // a link to a file of the user's is not ours to delete
+  bool deletable = agent.ownFile && lstat(where.path.c_str(), &link) == 0 && S_ISREG(link.st_mode) &&
+                   holdsNothingElse(agent, text.str());
+  if (!deletable) return replaceSettings(where, read, text.pieces());
+  if (!removeSettings(where, read)) return false;
+  outcome.message += "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
+  return true;
+}
+
+/// What the file of `agent` holds for each of its events.
+std::vector<EventHeld> held(const Agent& agent, const HookRules& rules) {
+  SettingsPath where = locate(agent);
+  try {
+    return eventsHeld(agent, readSettings(where).bytes, rules);
+  } catch (const Refused& refused) {
+    throw SettingsError(where.shown + refused.what() + std::string(refusal));
+  }
+}
+
+/// Two outcomes as one: the last line that both end with, said once.
+HookOutcome joined(HookOutcome first, const HookOutcome& second) {
+  if (!second.wrote) return first.wrote ? first : second;
+  if (!first.wrote) return second;
+  std::string last(1, '\n');
+  last += second.message.substr(second.message.rfind('\n') + 1);
+  if (first.message.ends_with(last)) first.message.resize(first.message.size() - last.size());
+  return {first.message + "\n" + second.message, true, first.removed + second.removed};
+}
+
+/// Droid: an event's hooks come from hooks.json when it has a key for the
+/// event, else from settings.json. Ours goes where the user's hooks for that
+/// event already are; uninstall takes it out of both. Each file then runs its
+/// own course, read again and replaced only if unchanged.
+HookOutcome runPerEvent(const HookCommand& command, const HookRules& rules) {
+  const Agent &first = *command.agent, &second = *first.second;
+  if (command.verb == Verb::uninstall) {
+    HookOutcome both = joined(runOnFile({Verb::uninstall, &second}, rules), runOnFile(command, rules));
+    return both.wrote ? HookOutcome{uninstallMessage(first, {std::nullopt, both.removed}), true, both.removed} : both;
+  }
+  auto inFirst = held(first, rules), inSecond = held(second, rules);
+  std::vector<std::string_view> toFirst, toSecond;
+  for (std::size_t e = 0; e < first.events.size(); ++e)
+    (!inFirst[e].listed && inSecond[e].listed ? toSecond : toFirst).push_back(first.events[e]);
+  HookOutcome none{std::string(alreadyInstalled), false};
+  return joined(toSecond.empty() ? none : runOnFile({Verb::install, &second}, rules, toSecond),
+                toFirst.empty() ? none : runOnFile(command, rules, toFirst));
+}
+
+/// Copilot CLI runs the hooks of its settings.json beside those of our file:
+/// an event whose hook of ours is there already does not get a second one.
+HookOutcome runAlongside(const HookCommand& command, const HookRules& rules) {
+  const Agent& second = *command.agent->second;
+  std::vector<EventHeld> there(second.events.size());
+  try {
+    there = held(second, rules);
+  } catch (const SettingsError&) {
+    // a file the agent cannot read either runs nothing of ours
+  }
+  std::vector<std::string_view> missing, elsewhere;
+  for (std::size_t e = 0; e < there.size(); ++e) (there[e].ours ? elsewhere : missing).push_back(second.events[e]);
+  std::string note = locate(second).shown + " already runs Tarnel's \"busy\" heartbeat for " + joined(elsewhere);
+  if (command.verb == Verb::uninstall) {
+    HookOutcome outcome = runOnFile(command, rules);
+    if (!elsewhere.empty()) outcome.message += "\n  " + note + ": yours, left as it is.";
+    return outcome;
+  }
+  if (missing.empty()) return {note + " — nothing to do.", false};
+  HookOutcome outcome = runOnFile(command, rules, missing);
+  if (!elsewhere.empty()) outcome.message += "\n  " + note + ": not added twice.";
+  return outcome;
+}
+
+}  // namespace
+
+HookOutcome runHookCommand(const HookCommand& command) {
+  HookRules rules = runningProgramRules();
+  switch (command.agent->secondFile) {
+    case SecondFile::perEvent: return runPerEvent(command, rules);
+    case SecondFile::alongside: return runAlongside(command, rules);
+    case SecondFile::none: break;
+  }
+  return runOnFile(command, rules);
 }
 
 HookPreview previewHookCommand(const HookCommand& command) {
@@ -95,7 +187,7 @@ HookPreview previewHookCommand(const HookCommand& command) {
   HookRules rules = runningProgramRules();
   SettingsRead read = readSettings(where);
   std::optional<EditedText> changed;
-  auto outcome = edit(command, where, read.bytes, rules, changed);
+  auto outcome = edit(command, where, read.bytes, rules, changed, {});
   if (!outcome) return {"", {std::string(command.verb == Verb::install ? alreadyInstalled : noneFound), false}};
   return {unifiedDiff(*changed, read.bytes ? where.path : "/dev/null", where.path), *outcome};
 }

@@ -1,5 +1,5 @@
-// The eight hook commands: install or uninstall our hook in one agent's
-// settings file, from finding the file to the message for the user.
+// The hook commands: install or uninstall our hook in one agent's settings
+// files, from finding the files to the message for the user.
 #pragma once
 
 #include <string>
@@ -12,6 +12,7 @@ namespace tarnel {
 struct HookOutcome {
   std::string message;  ///< for standard output, without a final newline
   bool wrote = false;   ///< whether the settings file was changed
+  std::size_t removed = 0;  ///< handlers of ours that uninstall took out
 };
 
 /// Runs `command`. Throws SettingsError, whose what() is the whole message.

@@ -154,16 +154,19 @@ std::vector<Span> spans(const std::vector<Member>& members) {
   return found;
 }
 
-json ourElement(const Agent& agent, const std::string& command) {
-  if (agent.layout == Layout::flatEntries) return {{"command", command}};
-  json handler = {{"type", "command"}, {"command", command}};
+json ourElement(const Agent& agent, const HookRules& rules) {
+  json handler = json::object();
+  if (agent.typed) handler["type"] = "command";
+  handler[std::string(agent.commandKey)] = ourCommand(agent, rules);
+  if (agent.timeoutSec) handler["timeoutSec"] = agent.timeoutSec;
   if (!agent.marker.empty()) handler[std::string(agent.marker)] = "tarnel";
+  if (agent.layout == Layout::flatEntries) return handler;
   return {{"hooks", json::array({std::move(handler)})}};
 }
 
-/// The program that a handler's "command" runs with "busy", if it is one word.
-std::optional<std::string> programOf(const json& handler) {
-  const json* command = member(handler, "command");
+/// The program that a handler's command runs with "busy", if it is one word.
+std::optional<std::string> programOf(const Agent& agent, const json& handler) {
+  const json* command = member(handler, agent.commandKey);
   if (!command || !command->is_string()) return std::nullopt;
   return busyProgram(command->get_ref<const std::string&>());
 }
@@ -171,7 +174,7 @@ std::optional<std::string> programOf(const json& handler) {
 bool isOurs(const Agent& agent, const json& handler, const HookRules& rules) {
   const json* marker = agent.marker.empty() ? nullptr : member(handler, agent.marker);
   if (marker && *marker == "tarnel") return true;
-  auto program = programOf(handler);
+  auto program = programOf(agent, handler);
   return program && isOurProgram(*program, rules);
 }
 
@@ -211,11 +214,6 @@ std::optional<EventList> eventList(const JsonText& doc, Span value) {
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
 
-Refused notAList(const Agent& agent, std::string_view event) {
-  return Refused(": \"hooks\" → " + quoted(event) + " is not a list of " +
-                 (agent.layout == Layout::hookGroups ? "hook groups" : "hook entries"));
-}
-
 /// The validated text and its top-level members; nothing for no settings yet.
 std::optional<JsonText> readText(const Agent& agent, const std::optional<std::string>& original) {
   if (!original || original->empty()) return std::nullopt;
@@ -228,6 +226,34 @@ std::optional<JsonText> readText(const Agent& agent, const std::optional<std::st
   }
 }
 
+/// The object that maps event names to event lists: the top level itself, or
+/// its "hooks" member; nothing for a file without "hooks". Throws Refused
+/// when "hooks" is no object.
+std::optional<std::size_t> eventMap(const Agent& agent, const JsonText& doc, const std::vector<Member>& rootMembers) {
+  if (agent.eventsAt == EventsAt::topLevel) return doc.root();
+  const Member* hooks = lastNamed(rootMembers, "hooks");
+  if (!hooks) return std::nullopt;
+  if (doc.at(hooks->value.begin) != '{') throw Refused(": \"hooks\" is not an object");
+  return hooks->value.begin;
+}
+
+/// An event's list as messages name it.
+std::string eventPath(const Agent& agent, std::string_view event) {
+  return (agent.eventsAt == EventsAt::topLevel ? "" : "\"hooks\" → ") + quoted(event);
+}
+
+Refused notAList(const Agent& agent, std::string_view event) {
+  return Refused(": " + eventPath(agent, event) + " is not a list of " +
+                 (agent.layout == Layout::hookGroups ? "hook groups" : "hook entries"));
+}
+
+/// Our element in a list of its own for each of `events`.
+json ourLists(const Agent& agent, std::span<const std::string_view> events, const HookRules& rules) {
+  json lists = json::object();
+  for (auto event : events) lists[std::string(event)] = json::array({ourElement(agent, rules)});
+  return lists;
+}
+
 /// Whether an event list holds our hook; repoints those whose program is gone.
 bool hasOurs(const Agent& agent, Editor& editor, const EventList& list, const HookRules& rules, bool& updated) {
   bool found = false;
@@ -238,18 +264,52 @@ bool hasOurs(const Agent& agent, Editor& editor, const EventList& list, const Ho
       const json& handler = handlers->values[h];
       if (!isOurs(agent, handler, rules)) continue;
       found = true;
-      auto program = programOf(handler);
-      if (!program || !rules.isGone(*program) || *member(handler, "command") == rules.command) continue;
+      auto program = programOf(agent, handler);
+      std::string command = ourCommand(agent, rules);
+      if (!program || !rules.isGone(*program) || *member(handler, agent.commandKey) == command) continue;
       auto members = editor.doc().members(handlers->spans[h].begin);
-      const Member* command = lastNamed(members, "command");
-      editor.replace(command->value, rules.command);
+      editor.replace(lastNamed(members, agent.commandKey)->value, command);
       updated = true;
     }
   }
   return found;
 }
 
+/// The handlers of ours in the lists of the events of `agent`, event by event.
+/// Throws Refused for an event whose value is no list of the agent's elements.
+std::vector<FoundHook> findOurs(const Agent& agent, const JsonText& doc, const std::vector<Member>& events,
+                                const HookRules& rules) {
+  std::vector<FoundHook> found;
+  for (std::string_view event : agent.events) {
+    const Member* entry = lastNamed(events, event);
+    if (!entry) continue;
+    auto list = eventList(doc, entry->value);
+    if (!list) throw notAList(agent, event);
+    for (std::size_t i = 0; i < list->spans.size(); ++i) {
+      auto handlers = handlersOf(agent, doc, list->spans[i], list->values[i]);
+      if (!handlers) continue;
+      for (const json& handler : handlers->values) {
+        if (!isOurs(agent, handler, rules)) continue;
+        const json* command = member(handler, agent.commandKey);
+        found.push_back({event, command && command->is_string() ? command->get<std::string>() : "",
+                         programOf(agent, handler)});
+      }
+    }
+  }
+  return found;
+}
+
 }  // namespace
+
+// For an agent that puts its environment into the strings of its settings,
+// each "$" (always inside single quotes: shellWord quotes every word that holds
+// one) is followed by an empty quoted piece, `$''`: no variable name follows it
+// any more, and the shell still reads one "$".
+std::string ourCommand(const Agent& agent, const HookRules& rules) {
+  std::string command;
+  for (char c : rules.command) command += c == '$' && agent.expandsVariables ? std::string("$''") : std::string(1, c);
+  return command + std::string(agent.commandSuffix);
+}
 
 EditedText::EditedText(std::string_view original, std::vector<Replacement> replacements)
     : original_(original), replacements_(std::move(replacements)) {
@@ -276,63 +336,40 @@ std::string EditedText::str() const {
 }
 
 std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
-  std::vector<FoundHook> found;
   auto doc = readText(agent, original);
-  if (!doc) return found;
-  auto rootMembers = doc->members(doc->root());
-  const Member* hooks = lastNamed(rootMembers, "hooks");
-  if (!hooks) return found;
-  if (doc->at(hooks->value.begin) != '{') throw Refused(": \"hooks\" is not an object");
-  auto events = doc->members(hooks->value.begin);
-  for (std::string_view event : agent.events) {
-    const Member* entry = lastNamed(events, event);
-    if (!entry) continue;
-    auto list = eventList(*doc, entry->value);
-    if (!list) throw notAList(agent, event);
-    for (std::size_t i = 0; i < list->spans.size(); ++i) {
-      auto handlers = handlersOf(agent, *doc, list->spans[i], list->values[i]);
-      if (!handlers) continue;
-      for (const json& handler : handlers->values) {
-        if (!isOurs(agent, handler, rules)) continue;
-        const json* command = member(handler, "command");
-        found.push_back({event, command && command->is_string() ? command->get<std::string>() : "", programOf(handler)});
-      }
-    }
-  }
-  return found;
+  auto map = doc ? eventMap(agent, *doc, doc->members(doc->root())) : std::nullopt;
+  return map ? findOurs(agent, *doc, doc->members(*map), rules) : std::vector<FoundHook>{};
 }
 
-InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
+InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules,
+                        std::span<const std::string_view> only) {
   InstallEdit edit;
+  auto ourEvents = only.empty() ? agent.events : only;
   auto doc = readText(agent, original);
   if (!doc) {
-    json hooks = json::object();
-    for (auto event : agent.events) hooks[std::string(event)] = json::array({ourElement(agent, rules.command)});
-    json root = {{"hooks", std::move(hooks)}};
+    json hooks = ourLists(agent, ourEvents, rules);
+    json root = agent.eventsAt == EventsAt::topLevel ? std::move(hooks) : json{{"hooks", std::move(hooks)}};
     if (agent.wantsVersion) root["version"] = 1;
-    edit.added.assign(agent.events.begin(), agent.events.end());
+    edit.added.assign(ourEvents.begin(), ourEvents.end());
     edit.text = EditedText("", {{{0, 0}, writeJson(root, TextStyle())}});
     return edit;
   }
   Editor editor(*doc);
   auto rootMembers = doc->members(doc->root());
-  const Member* hooks = lastNamed(rootMembers, "hooks");
-  if (hooks && doc->at(hooks->value.begin) != '{') throw Refused(": \"hooks\" is not an object");
+  auto map = eventMap(agent, *doc, rootMembers);
   std::vector<Item> rootItems;
   bool rootSpread = editor.spread(doc->root(), spans(rootMembers), true);
-  if (!hooks) {
-    json all = json::object();
-    for (auto event : agent.events) all[std::string(event)] = json::array({ourElement(agent, rules.command)});
-    rootItems.push_back({"hooks", std::move(all)});
-    edit.added.assign(agent.events.begin(), agent.events.end());
+  if (!map) {
+    rootItems.push_back({"hooks", ourLists(agent, ourEvents, rules)});
+    edit.added.assign(ourEvents.begin(), ourEvents.end());
   } else {
-    auto events = doc->members(hooks->value.begin);
-    bool hooksSpread = editor.spread(hooks->value.begin, spans(events), rootSpread);
+    auto events = doc->members(*map);
+    bool hooksSpread = *map == doc->root() ? rootSpread : editor.spread(*map, spans(events), rootSpread);
     std::vector<Item> newEvents;
-    for (std::string_view event : agent.events) {
+    for (std::string_view event : ourEvents) {
       const Member* found = lastNamed(events, event);
       if (!found) {
-        newEvents.push_back({std::string(event), json::array({ourElement(agent, rules.command)})});
+        newEvents.push_back({std::string(event), json::array({ourElement(agent, rules)})});
         edit.added.push_back(event);
         continue;
       }
@@ -343,11 +380,11 @@ InstallEdit installHook(const Agent& agent, const std::optional<std::string>& or
         if (updated) edit.updated.push_back(event);
         continue;
       }
-      editor.append(found->value.begin, list->spans, {{std::nullopt, ourElement(agent, rules.command)}},
+      editor.append(found->value.begin, list->spans, {{std::nullopt, ourElement(agent, rules)}},
                     editor.spread(found->value.begin, list->spans, hooksSpread));
       edit.added.push_back(event);
     }
-    if (!newEvents.empty()) editor.append(hooks->value.begin, spans(events), newEvents, hooksSpread);
+    if (!newEvents.empty()) editor.append(*map, spans(events), newEvents, hooksSpread);
   }
   bool changes = !edit.added.empty() || !edit.updated.empty();
   if (changes && agent.wantsVersion && !lastNamed(rootMembers, "version")) rootItems.push_back({"version", 1});
@@ -363,9 +400,12 @@ UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>
   Editor editor(*doc);
   auto rootMembers = doc->members(doc->root());
   const Member* hooks = lastNamed(rootMembers, "hooks");
-  if (!hooks || doc->at(hooks->value.begin) != '{') return edit;
+  std::optional<std::size_t> map;
+  if (agent.eventsAt == EventsAt::topLevel) map = doc->root();
+  else if (hooks && doc->at(hooks->value.begin) == '{') map = hooks->value.begin;
+  if (!map) return edit;
 
-  auto events = doc->members(hooks->value.begin);
+  auto events = doc->members(*map);
   std::vector<bool> emptied(events.size(), false);
   // A list that keeps an item after one that goes moves that item up.
   auto movesOthers = [](const std::vector<bool>& gone) {
@@ -398,15 +438,39 @@ UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>
   if (edit.removed == 0) return edit;
 
   bool hooksEmptied = std::all_of(emptied.begin(), emptied.end(), [](bool e) { return e; });
-  if (hooksEmptied && isUnique(rootMembers, "hooks")) {
+  if (agent.eventsAt == EventsAt::hooksMember && hooksEmptied && isUnique(rootMembers, "hooks")) {
     std::vector<bool> gone;
     for (const Member& m : rootMembers) gone.push_back(&m == hooks);
     editor.remove(spans(rootMembers), gone, doc->root());
   } else if (std::find(emptied.begin(), emptied.end(), true) != emptied.end()) {
-    editor.remove(spans(events), emptied, hooks->value.begin);
+    editor.remove(spans(events), emptied, *map);
   }
   edit.text = editor.result();
   return edit;
+}
+
+std::vector<EventHeld> eventsHeld(const Agent& agent, const std::optional<std::string>& text, const HookRules& rules) {
+  std::vector<EventHeld> held(agent.events.size());
+  auto doc = readText(agent, text);
+  auto map = doc ? eventMap(agent, *doc, doc->members(doc->root())) : std::nullopt;
+  if (!map) return held;
+  auto events = doc->members(*map);
+  auto ours = findOurs(agent, *doc, events, rules);
+  for (std::size_t e = 0; e < held.size(); ++e) {
+    held[e].listed = lastNamed(events, agent.events[e]) != nullptr;
+    held[e].ours = std::any_of(ours.begin(), ours.end(), [&](const FoundHook& h) { return h.event == agent.events[e]; });
+  }
+  return held;
+}
+
+bool holdsNothingElse(const Agent& agent, const std::optional<std::string>& text) {
+  auto doc = readText(agent, text);
+  if (!doc) return true;
+  for (const Member& m : doc->members(doc->root())) {
+    bool emptyHooks = m.name == "hooks" && doc->at(m.value.begin) == '{' && doc->members(m.value.begin).empty();
+    if (!emptyHooks && !(m.name == "version" && agent.wantsVersion)) return false;
+  }
+  return true;
 }
 
 }  // namespace tarnel

@@ -42,6 +42,10 @@ private:
   std::vector<Replacement> replacements_;  ///< by position, none overlapping
 };
 
+/// The command that our hook gives `agent` to run: `rules.command`, its "$"
+/// kept from an agent that would read a variable there, then the agent's suffix.
+std::string ourCommand(const Agent& agent, const HookRules& rules);
+
 struct InstallEdit {
   std::optional<EditedText> text;         ///< the new text; nothing when nothing changes
   std::vector<std::string_view> added;    ///< events that got our hook
@@ -54,12 +58,15 @@ struct UninstallEdit {
   bool movedOthers = false;         ///< another hook now stands at a smaller index of its list
 };
 
-/// Adds our hook to every event of `agent` that lacks it, at the end of its
-/// list, and points every hook of ours whose program is gone at ours.
-/// `original` is the file's text; nothing or an empty text for no settings yet.
-/// Throws Refused; a new file gets two-space indentation.
-InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules);
-InstallEdit installHook(const Agent&, std::optional<std::string>&&, const HookRules&) = delete;  // the edit refers to it
+/// Adds our hook to every event of `agent` (or of `only`, when not empty)
+/// that lacks it, at the end of its list, and points every hook of ours whose
+/// program is gone at ours. `original` is the file's text; nothing or an
+/// empty text for no settings yet. Throws Refused; a new file gets two-space
+/// indentation.
+InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules,
+                        std::span<const std::string_view> only = {});
+InstallEdit installHook(const Agent&, std::optional<std::string>&&, const HookRules&,  // the edit refers to it
+                        std::span<const std::string_view> = {}) = delete;
 
 /// Takes every handler of ours out of the events of `agent`, with the groups,
 /// event lists and "hooks" member that this leaves empty. Throws Refused.
@@ -76,5 +83,20 @@ struct FoundHook {
 /// The handlers of ours under the events of `agent`, event by event in the
 /// agent's order. Reads as install does, and throws Refused where install would.
 std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules);
+
+/// What a settings text holds for one event of an agent.
+struct EventHeld {
+  bool listed = false;  ///< the event has a key, whatever its list holds
+  bool ours = false;    ///< its list holds a handler of ours
+};
+
+/// What `text` holds for each event of `agent`, in the order of its events;
+/// nothing held for no text. Throws Refused for a text that install would refuse.
+std::vector<EventHeld> eventsHeld(const Agent& agent, const std::optional<std::string>& text, const HookRules& rules);
+
+/// Whether a valid `text` of `agent` holds nothing but an empty "hooks" and
+/// the "version" that install adds: what uninstall leaves of a file that
+/// only we wrote.
+bool holdsNothingElse(const Agent& agent, const std::optional<std::string>& text);
 
 }  // namespace tarnel

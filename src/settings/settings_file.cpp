@@ -239,4 +239,10 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   return true;
 }
 
+bool removeSettings(const SettingsPath& where, const SettingsRead& read) {
+  if (!unchanged(where.path, read.status)) return false;
+  if (unlink(where.path.c_str()) != 0) failWithErrno(where, errno);
+  return true;
+}
+
 }  // namespace tarnel

@@ -47,4 +47,8 @@ inline constexpr std::string_view backupSuffix = ".tarnel-backup";
 /// written, when the file is no longer the one that was read. Throws SettingsError.
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces);
 
+/// Deletes the file that `read` came from (keeping its backup). False, with
+/// nothing deleted, when it is no longer the one that was read. Throws SettingsError.
+bool removeSettings(const SettingsPath& where, const SettingsRead& read);
+
 }  // namespace tarnel

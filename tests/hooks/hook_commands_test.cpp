@@ -8,8 +8,9 @@
 #include <unistd.h>
 
 #include <map>
+#include <regex>
 
-#include "hooks/hook_command_text.h"
+#include "hooks/hook_edit.h"
 #include "test_support.h"
 
 namespace {
@@ -23,10 +24,7 @@ const std::vector<std::string> toFull = {"/bin/sh", "-c", "exec \"$@\" >/dev/ful
 /// A scratch home, and tarnelctl run in it.
 struct Home {
   TempDir dir;
-  fs::path file(const std::string& agent) const {
-    return dir.path() / (agent == "claude" ? ".claude/settings.json" : agent == "gemini" ? ".gemini/settings.json"
-                                                                                         : "." + agent + "/hooks.json");
-  }
+  fs::path file(const std::string& agent) const { return dir.path() / tarnel::hookCommand("install-" + agent + "-hooks")->agent->homePath; }
   /// Runs `argv` (tarnelctl, or what starts it) with `words`.
   RunResult run(const std::string& words, std::vector<std::string> argv = {tarnelctl}, EnvChanges env = {}) const {
     argv.push_back(words);
@@ -58,7 +56,8 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
          "heartbeat to PreToolUse + UserPromptSubmit in\n  " + file + "\n  (backup: " + file + ".tarnel-backup).\n  "
          "IMPORTANT: run /hooks in Codex once to TRUST it — until then it won't fire.\n  Undo any time: tarnelctl "
          "uninstall-codex-hooks\n");
-  for (std::string agent : {"claude", "codex", "gemini", "cursor"}) {
+  for (const tarnel::Agent& a : tarnel::agents) {
+    std::string agent(a.word);
     SCOPED_TRACE(agent);
     EXPECT_EQ(h.run("install-" + agent + "-hooks").status, 0);
     std::string fresh = readFile(fs::path(SOURCE_DIR) / "tests/fixtures" / (agent + ".fresh.json"));
@@ -69,11 +68,34 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
     EXPECT_EQ(valid.status, 0) << valid.err;
     expect(h.run("install-" + agent + "-hooks"), 0, already);
     EXPECT_EQ(h.run("uninstall-" + agent + "-hooks").status, 0);
-    EXPECT_EQ(readFile(h.file(agent)), agent == "cursor" ? "{\n  \"version\": 1\n}" : "{}");
+    if (a.ownFile) EXPECT_FALSE(fs::exists(h.file(agent)));
+    else EXPECT_EQ(readFile(h.file(agent)), agent == "cursor" ? "{\n  \"version\": 1\n}" : "{}");
   }
   expect(h.run("uninstall-gemini-hooks"), 0, "No Tarnel hooks found.\n");
   if (!PYTHON3_HAS_JSONSCHEMA)
     GTEST_SKIP() << "not checked against the agents' schemas: CMake found no python3 with jsonschema (python3-jsonschema)";
+}
+
+// Droid reads an event's hooks from settings.json while hooks.json has no key for it: ours joins the user's there.
+// Copilot CLI runs the hooks of its settings.json too: ours there is not added again, and our own file goes at uninstall.
+TEST(HookCommands, SecondFilesOfDroidAndCopilot) {
+  Home h;
+  fs::path settings = h.dir.path() / ".factory/settings.json", copilot = h.dir.path() / ".copilot/settings.json";
+  std::string mine = "{\"hooks\": {\"PreToolUse\": [{\"hooks\": [{\"type\": \"command\", \"command\": \"mine\"}]}]}}";
+  std::string ours = "{\"hooks\": [{\"type\": \"command\", \"command\": \"" + tarnelctl + " busy\"}]}";
+  writeFile(settings, mine);
+  auto added = h.run("install-droid-hooks").out;
+  EXPECT_NE(added.find("to PreToolUse in\n  " + settings.string() + "\n"), std::string::npos) << added;
+  EXPECT_NE(added.find("to UserPromptSubmit in\n  " + h.file("droid").string() + "\n"), std::string::npos) << added;
+  EXPECT_EQ(readFile(settings), mine.substr(0, mine.size() - 3) + ", " + ours + "]}}");
+  expect(h.run("uninstall-droid-hooks"), 0, "✓ Removed Tarnel hooks (2). Restart Droid to apply.\n");
+  EXPECT_EQ(readFile(settings) + readFile(h.file("droid")), mine + "{}");
+  writeFile(copilot, "{\"hooks\": {\"preToolUse\": [{\"bash\": \"" + tarnelctl + " busy\"}]}}");
+  EXPECT_TRUE(h.run("install-copilot-hooks").out.ends_with("\n  ~/.copilot/settings.json already runs Tarnel's \"busy\" "
+              "heartbeat for preToolUse: not added twice.\n"));
+  expect(h.run("uninstall-copilot-hooks"), 0, "✓ Removed Tarnel hooks (1). Restart Copilot CLI to apply.\n  Nothing "
+         "else was left in ~/.copilot/hooks/tarnel.json, so it is deleted.\n  ~/.copilot/settings.json already runs "
+         "Tarnel's \"busy\" heartbeat for preToolUse: yours, left as it is.\n");
 }
 
 void padded(const fs::path& f) { writeFile(f, "{\"padding\": \"" + std::string(3000, 'p') + "\"}"); }
@@ -129,15 +151,21 @@ TEST(HookCommands, WritesThroughALinkKeepingModeAndRemovesOldLeftovers) {
 
 TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
   Home h;
-  for (std::string name : {"Tarnel App", "it's", "say \"hi\"", "$(touch pwned)", "back\\slash", "Việt"}) {
+  for (std::string name : {"Tarnel App", "it's", "say \"hi\"", "$(touch pwned)", "back\\slash", "Việt", "$HOME ${USER}"}) {
     fs::path dir = h.dir.path() / name, program = dir / "tarnelctl";
     writeFile(program, "#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/args\"\n");
     fs::permissions(program, fs::perms(0755));
-    std::string command = tarnel::shellWord(program.string()) + " busy";
-    EXPECT_EQ(run({"/bin/sh", "-c", command}).status, 0) << name;
-    EXPECT_EQ(readFile(dir / "args"), "busy|") << name;
-    EXPECT_EQ(tarnel::busyProgram(command), program.string()) << name;
+    for (const tarnel::Agent& a : tarnel::agents) {  // Qwen Code would put a variable's value where "$NAME" stands
+      std::string command = tarnel::ourCommand(a, {program.string(), tarnel::shellWord(program.string()) + " busy", {}, {}});
+      fs::remove(dir / "args");
+      EXPECT_EQ(run({"/bin/sh", "-c", command}).status, 0) << command;
+      EXPECT_EQ(readFile(dir / "args"), "busy|") << command;
+      EXPECT_EQ(tarnel::busyProgram(command), program.string()) << command;
+      EXPECT_FALSE(a.expandsVariables && std::regex_search(command, std::regex(R"(\$(\w|\{))"))) << command;
+    }
   }
+  // Copilot CLI denies the tool call when its hook fails: our hook of a program that is gone does not.
+  EXPECT_EQ(run({"/bin/sh", "-c", tarnel::ourCommand(*tarnel::hookCommand("install-copilot-hooks")->agent, {"", "/gone/tarnelctl busy", {}, {}})}).status, 0);
   EXPECT_FALSE(fs::exists(h.dir.path() / "pwned"));
   // Installed through a link named otherwise, the hook runs the link; the program still knows it as its own.
   fs::path link = h.dir.path() / "tl";

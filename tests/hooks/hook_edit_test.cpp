@@ -89,15 +89,17 @@ const Command commands[] = {
     {"/t/tarnelctl busy 30", false}, {"/t/tarnelctl busy; rm -rf ~", false}, {"/t/tarnelctl  busy", false},
     {"/t/tarnelctl", false}, {"/usr/bin/other busy", false}, {"/x/tarnelctl/ busy", false},
     {"~/bin/notify-tarnelctl-fans.sh --status busy", false}, {"\"$HOME/tarnelctl\" busy", false},
-    {"/x/tarnelctl status busy", false}, {"'/x/tarnelctl busy", false}, {" busy", false}};
+    {"/x/tarnelctl status busy", false}, {"'/x/tarnelctl busy", false}, {" busy", false},
+    {"/t/tarnelctl busy || true", true}, {"'/a/$''b/tarnelctl' busy", true}, {"/t/tarnelctl busy || false", false}};
 
 TEST(HookEdit, OneRuleKnowsOurCommandForEveryAgent) {
   for (const Agent& a : agents) {
     for (const auto& [text, ours] : commands) {
       SCOPED_TRACE(std::string(a.word) + ": " + text);
-      std::string handler = "{\"type\": \"command\", \"command\": " + json(text).dump() + "}";
+      std::string handler = "{\"type\": \"command\", \"" + std::string(a.commandKey) + "\": " + json(text).dump() + "}";
       std::string element = a.layout == Layout::flatEntries ? handler : "{\"hooks\": [" + handler + "]}";
-      Text file = "{\"hooks\": {\"" + std::string(a.events[0]) + "\": [" + element + "]}}";
+      std::string events = "{\"" + std::string(a.events[0]) + "\": [" + element + "]}";
+      Text file = a.eventsAt == EventsAt::topLevel ? events : "{\"hooks\": " + events + "}";
       auto added = installHook(a, file, rules).added;
       EXPECT_EQ(added.size(), ours ? a.events.size() - 1 : a.events.size());
       EXPECT_EQ(uninstallHook(a, file, rules).removed, ours ? 1u : 0u);
@@ -124,11 +126,14 @@ const Place places[] = {
     {"codex", {{"CODEX_HOME", "/nonexistent"}},
      "CODEX_HOME names /nonexistent, which is not a folder — Codex needs it to exist: create it, or unset CODEX_HOME."},
     {"gemini", {{"GEMINI_CLI_HOME", "g"}}, "GEMINI_CLI_HOME is \"g\", which is not an absolute path — set it to one, or unset it."},
+    {"qwen", {{"QWEN_HOME", "/q"}}, "/q/settings.json", "/q/settings.json"},
+    {"copilot", {{"COPILOT_HOME", "/c"}}, "/c/hooks/tarnel.json", "/c/hooks/tarnel.json"},
+    {"droid", {{"FACTORY_HOME_OVERRIDE", "/f"}}, "/f/.factory/hooks.json", "/f/.factory/hooks.json"},
 };
 
 TEST(SettingsLocation, FromTheAgentsVariableOrTheHome) {
   for (const Place& p : places) {
-    for (const char* name : {"CLAUDE_CONFIG_DIR", "CODEX_HOME", "GEMINI_CLI_HOME"}) unsetenv(name);
+    for (const Agent& a : agents) unsetenv(std::string(a.dirVariable).c_str());
     setenv("HOME", "/h/", 1);
     for (auto [name, value] : p.env) value ? setenv(name, value, 1) : unsetenv(name);
     try {

@@ -14,8 +14,12 @@ fail() { printf 'FAIL (%s): %s\n' "$check" "$*" >&2; exit 1; }
 skip() { printf 'SKIP (%s): %s\n' "$check" "$*"; exit 77; }
 need() { command -v "$1" >/dev/null || skip "needs $1 on PATH: $2"; }
 version=$(sed -n 's/^project(tarnelctl VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
-# The command words of the usage text ("2h" is an example, not a word) and the two it does not list, sorted.
-words=$({ { "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-z-]+$/ {print $2}'; printf '%s\n' doctor --version; } | sort)
+# The command words of the usage text ("2h" is an example, not a word), the
+# hook words of the agents that only the manual page lists, and the two words
+# the usage does not list, sorted.
+words=$({ { "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-z-]+$/ {print $2}'
+  sed -n 's/^\.It Cm \(install-[a-z]*-hooks\) , \(uninstall-[a-z]*-hooks\)$/\1\n\2/p' "$root/man/tarnelctl.1.in"
+  printf '%s\n' doctor --version; } | sort -u)
 files='bin/tarnelctl
 share/bash-completion/completions/tarnelctl
 share/fish/vendor_completions.d/tarnelctl.fish
