@@ -14,9 +14,12 @@ version=$(sed -n 's/^project(tarnelctl VERSION \([0-9.]*\).*/\1/p' "$root/CMakeL
 # The command words of the usage text ("2h" is an example, not a word), sorted.
 words=$({ "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-z-]+$/ {print $2}' | sort)
 files='bin/tarnelctl
+bin/tarneld
+lib/systemd/user/tarneld.service
 share/bash-completion/completions/tarnelctl
 share/fish/vendor_completions.d/tarnelctl.fish
 share/man/man1/tarnelctl.1
+share/man/man1/tarneld.1
 share/zsh/site-functions/_tarnelctl'
 prefix=$scratch/stage/usr/local
 [[ $check == @(install|bash|zsh|fish) ]] && DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr/local >/dev/null
