@@ -23,10 +23,7 @@ struct Step {
   const char* reply;
   bool holding;
   long nextEnd;
-};
-
-const Step steps[] = {
-  {0, "status", none, false, -1},
+} const steps[] = {
   {0, "on", "awake — manual", true, -1},
   {5, "off", none, false, -1},
   {0, "extend 30", "awake — timer until 14:35", true, 35},
@@ -40,7 +37,7 @@ const Step steps[] = {
   {0, "extend 5", "awake — manual; timer until 15:21", true, 81},  // from now, the timer being over
   {0, "off", none, false, -1},
   {0, "extend", "unknown command: extend", false, -1},
-  {0, "ON", "unknown command: ON", false, -1},           // not a heartbeat either: no hold
+  {0, "ON", "unknown command: ON", false, -1},
   {0, "extend 99999999999999999999", "awake — timer until 2028-10-31 01:56", true, 76 + longestHold},
   {0, "busy 0", "", true, 76 + longestHold},                 // over at once
 };
@@ -52,29 +49,24 @@ TEST(KeepAwakeTest, EachStepRepliesHoldsAndEndsAsExpected) {
   TimePoint now = start;
   for (const Step& step : steps) {
     SCOPED_TRACE(step.command);
-    now += minutes(step.wait);
-    Outcome outcome = state.apply(step.command, now);
-    std::string reply = outcome == Outcome::heartbeat ? "" : outcome == Outcome::unknown ? unknownCommand(step.command) : state.status(now);
-    EXPECT_EQ(reply, step.reply);
+    Outcome outcome = state.apply(step.command, now += minutes(step.wait));
+    EXPECT_EQ(outcome == Outcome::heartbeat ? "" : outcome == Outcome::unknown ? unknownCommand(step.command) : state.status(now), step.reply);
     EXPECT_EQ(state.holding(now), step.holding);
-    auto end = state.nextEnd(now);
-    EXPECT_EQ(end ? (*end - start) / minutes(1) : -1, step.nextEnd);
+    EXPECT_EQ(state.nextEnd(now) ? (*state.nextEnd(now) - start) / minutes(1) : -1, step.nextEnd);
   }
 }
 
 TEST(DaemonSettingsTest, AgentMinutesOrTheDefaultsWithTheLineAndWhatIsWrong) {
-  const std::string range = "agent-minutes must be a whole number of minutes from 1 to 1000000";
   const std::tuple<std::string, long, std::string> cases[] = {
     {"", 10, ""},
     {"# minutes\r\n\n  agent-minutes =  25 \r\n", 25, ""},
-    {"agent-minutes = 1000001", 10, "line 1: " + range},
+    {"agent-minutes = 1000001", 10, "line 1: agent-minutes must be a whole number of minutes from 1 to 1000000"},
     {"agent-minutes = 5\n\nagent = 5\n", 10, "line 3: unknown setting \"agent\" (known: agent-minutes)"},
     {"agent-minutes 5", 10, "line 1: expected \"name = value\""},
   };
   for (const auto& [text, minutes, problem] : cases) {
-    LoadedSettings loaded = parseSettings(text);
-    EXPECT_EQ(loaded.settings.agentMinutes, minutes) << text;
-    EXPECT_EQ(loaded.problem, problem) << text;
+    EXPECT_EQ(parseSettings(text).settings.agentMinutes, minutes) << text;
+    EXPECT_EQ(parseSettings(text).problem, problem) << text;
   }
 }
 

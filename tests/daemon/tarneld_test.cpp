@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ranges>
 #include <thread>
 
 #include "test_support.h"
@@ -17,9 +19,9 @@ using Args = std::vector<std::string>;
 
 const std::string none = "nothing holds — the machine may sleep\n", released = "a(ssssuu) 0\n";
 
-/// A scratch session: its buses, a mock logind when asked for, and tarneld.
+/// A scratch session: its buses, a mock logind when asked for, and tarneld with `settings` in its file.
 struct Session {
-  explicit Session(bool logind) {
+  explicit Session(bool logind, const std::string& settings = "") {
     env_ = {{"DBUS_SESSION_BUS_ADDRESS", startBus("session")}, {"XDG_CONFIG_HOME", dir_.path().string()},
             {"DBUS_SYSTEM_BUS_ADDRESS", logind ? startBus("system") : "unix:path=/nonexistent/bus"}};
     if (logind) {
@@ -27,19 +29,16 @@ struct Session {
       inhibitors(released);
     }
     std::filesystem::create_directory(dir_.path() / "tarnel");
+    ts::writeFile(settings_, settings);
+    daemon_ = ts::start({TARNELD_PATH, "--test-clock"}, env_);
+    EXPECT_NE(ts::output(*daemon_, "ready\n").find("ready\n"), std::string::npos);
   }
-  ~Session() {
-    for (auto child = children_.rbegin(); child != children_.rend(); ++child) ts::stop(*child);
-  }
+  ~Session() { std::for_each(children_.rbegin(), children_.rend(), [](auto& child) { ts::stop(child); }); }
   std::string startBus(const std::string& name) {
     children_.push_back(ts::start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--nosyslog",
                                    "--address=unix:path=" + (dir_.path() / name).string(), "--print-address"}));
     std::string address = ts::output(children_.back(), "\n");
     return address.substr(0, address.find('\n'));
-  }
-  void startDaemon() {
-    daemon_ = ts::start({TARNELD_PATH, "--test-clock"}, env_);
-    ASSERT_NE(ts::output(*daemon_, "ready\n").find("ready\n"), std::string::npos);
   }
   std::string run(Args argv) { return ts::run(argv, env_).out; }
   /// What logind lists, once it is `expected` (logind sees a closed lock a little later) or after 5 s.
@@ -52,7 +51,7 @@ struct Session {
   }
 
   ts::TempDir dir_;
-  std::string log_ = (dir_.path() / "logind.log").string();
+  std::string log_ = (dir_.path() / "logind.log").string(), settings_ = (dir_.path() / "tarnel" / "tarneld.conf").string();
   ts::EnvChanges env_;
   std::vector<ts::Started> children_;
   std::optional<ts::Started> daemon_;
@@ -60,7 +59,6 @@ struct Session {
 
 TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
   Session session(true);
-  session.startDaemon();
   auto held = [](std::string why) { return "a(ssssuu) 1 \"sleep:idle\" \"Tarnel\" \"" + why + "\" \"block\" 1000 123456\n"; };
   // What runs (just "clock": a minute passes), what it prints, what logind lists, the Inhibit calls so far.
   const std::tuple<Args, std::string, std::string, size_t> steps[] = {
@@ -78,9 +76,7 @@ TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
     EXPECT_EQ(session.run(argv[0] != "clock" ? argv : Args{"dbus-send", "--type=signal", "/dev/tarnel", "dev.tarnel.clock", "string:1"}), out);
     EXPECT_EQ(session.inhibitors(list), list);
     std::string log = ts::readFile(session.log_);
-    size_t seen = 0;
-    for (size_t at = 0; (at = log.find(" Inhibit \"sleep:idle\" \"Tarnel\" \"", at)) != std::string::npos; ++at) ++seen;
-    EXPECT_EQ(seen, calls);
+    EXPECT_EQ(std::ranges::distance(std::views::split(log, std::string_view(" Inhibit \"sleep:idle\" \"Tarnel\" \""))) - 1, calls);
   }
   kill(session.daemon_->pid, SIGTERM);
   EXPECT_EQ(ts::finish(*session.daemon_, 5s).status, 0);
@@ -88,13 +84,10 @@ TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
 }
 
 TEST(TarneldTest, WithoutLogindAndWithBadSettingsItAnswersAndSaysWhy) {
-  Session session(false);
-  auto settings = session.dir_.path() / "tarnel" / "tarneld.conf";
-  ts::writeFile(settings, "agent-minutes = soon\n");
-  session.startDaemon();
+  Session session(false, "agent-minutes = soon\n");
   EXPECT_EQ(session.run({TARNELCTL_PATH, "on"}),
             "awake — manual; cannot keep the machine awake: no system bus (No such file or directory); settings: " +
-                settings.string() + ", line 1: agent-minutes must be a whole number of minutes from 1 to 1000000; using the defaults\n");
+                session.settings_ + ", line 1: agent-minutes must be a whole number of minutes from 1 to 1000000; using the defaults\n");
   EXPECT_EQ(session.run({TARNELCTL_PATH, "frob", "x"}), "unknown command: frob x\n");
 }
 
