@@ -207,5 +207,6 @@ int main(int argc, char** argv) {
   sd_event_source_unref(d.timer);
   sd_bus_flush_close_unref(d.bus);
   sd_event_unref(event);
+  if (r > 0) fputs("tarneld: the session bus has gone\n", stderr);  // the bus ended the loop
   return r < 0 ? fail("event loop failed", r) : r;
 }
