@@ -1,13 +1,14 @@
 # Run by CPack on the staged tree of the Debian package, before it is packed:
 # what Debian's policy asks of a package beyond `cmake --install`. The manual
-# page compressed, the zsh completion where Debian's zsh looks, the licence as
+# pages compressed, the zsh completion where Debian's zsh looks, the licence as
 # a machine-readable copyright file, the changelog, and the one lintian tag
 # that is meant (see packaging/debian/lintian-overrides).
 set(usr ${CPACK_TEMPORARY_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX})
 set(doc ${usr}/share/doc/${CPACK_PACKAGE_NAME})
 set(debian ${CPACK_TARNEL_SOURCE_DIR}/packaging/debian)
 
-execute_process(COMMAND gzip -9n ${usr}/share/man/man1/tarnelctl.1 COMMAND_ERROR_IS_FATAL ANY)
+file(GLOB pages ${usr}/share/man/man1/*.1)
+execute_process(COMMAND gzip -9n ${pages} COMMAND_ERROR_IS_FATAL ANY)
 
 file(MAKE_DIRECTORY ${usr}/share/zsh/vendor-completions)
 file(RENAME ${usr}/share/zsh/site-functions/_tarnelctl ${usr}/share/zsh/vendor-completions/_tarnelctl)

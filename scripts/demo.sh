@@ -1,22 +1,28 @@
 #!/usr/bin/env bash
-# Shows tarnelctl at work: on a private session bus with the stand-in Tarnel
-# application, then installing and removing the agent hooks in a scratch home.
+# Shows tarnelctl at work. On Linux it drives tarneld, the real keep-awake
+# daemon, on a private session bus, holding a logind inhibitor (python3-dbusmock's
+# logind on a private system bus when this machine has no logind); on macOS the
+# stand-in Tarnel application answers over Foundation. Then it installs and
+# removes the agent hooks in a scratch home.
 # Usage: scripts/demo.sh BUILD_DIR
 set -euo pipefail
 
 build=$(cd "${1:?usage: scripts/demo.sh BUILD_DIR}" && pwd)
 tarnelctl=$build/tarnelctl
-standin=$build/tools/tarnel-standin
-for program in "$tarnelctl" "$standin"; do
+if [[ $(uname -s) == Darwin ]]; then
+  app=$build/tools/tarnel-standin-foundation
+else
+  app=$build/src/daemon/tarneld
+  command -v dbus-daemon >/dev/null || { echo "demo: dbus-daemon is missing (scripts/setup.sh)" >&2; exit 1; }
+fi
+for program in "$tarnelctl" "$app"; do
   [[ -x $program ]] || { echo "demo: $program is missing; build first" >&2; exit 1; }
 done
-command -v dbus-daemon >/dev/null || { echo "demo: dbus-daemon is missing (scripts/setup.sh)" >&2; exit 1; }
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarnel-demo.XXXXXX")
-bus_pid='' standin_pid=''
+pids=()
 cleanup() {
-  [[ -n $standin_pid ]] && kill "$standin_pid" 2>/dev/null && wait "$standin_pid" 2>/dev/null
-  [[ -n $bus_pid ]] && kill "$bus_pid" 2>/dev/null && wait "$bus_pid" 2>/dev/null
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; wait "${pids[i]}" 2>/dev/null || true; done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -36,26 +42,77 @@ show() {
   printf '%s  → exit status %d%s\n' "$dim" "$status" "$plain"
 }
 
-heading "A private session bus and the stand-in Tarnel application"
-mkfifo "$scratch/address"
-dbus-daemon --session --nofork --nopidfile --nosyslog \
-  --address="unix:path=$scratch/bus" --print-address=3 3>"$scratch/address" 2>/dev/null &
-bus_pid=$!
-read -r address <"$scratch/address"
-export DBUS_SESSION_BUS_ADDRESS=$address
-echo "DBUS_SESSION_BUS_ADDRESS=$address"
+# Starts a private bus and sets the variable $2 to its address.
+start_bus() {
+  mkfifo "$scratch/$1.address"
+  dbus-daemon --session --nofork --nopidfile --nosyslog \
+    --address="unix:path=$scratch/$1" --print-address=3 3>"$scratch/$1.address" >/dev/null 2>&1 &
+  pids+=($!)
+  read -r "$2" <"$scratch/$1.address"
+  export "${2?}"
+}
 
-mkfifo "$scratch/standin"
-"$standin" >"$scratch/standin" &
-standin_pid=$!
-read -r ready <"$scratch/standin"
-echo "tarnel-standin: $ready"
+# Starts the application in the background and waits for its "ready".
+start_app() {
+  mkfifo "$scratch/app"
+  "$@" >"$scratch/app" 2>"$scratch/app.log" &
+  pids+=($!)
+  local ready
+  read -r ready <"$scratch/app"
+  echo "$ready"
+}
 
-heading "Remote control"
-for args in on 2h status busy off status; do
-  # shellcheck disable=SC2086  # the words of each command line are meant to split
-  show "$tarnelctl" $args
-done
+# logind's locks held by Tarnel, once logind has seen the last change.
+inhibitors() {
+  sleep 0.2
+  systemd-inhibit --list --no-pager | awk 'NR == 1 || $1 == "Tarnel"'
+}
+
+if [[ $(uname -s) == Darwin ]]; then
+  heading "The stand-in Tarnel application, on Foundation's distributed notifications"
+  start_app "$app"
+  heading "Remote control"
+  for args in on 2h status busy off status; do
+    # shellcheck disable=SC2086  # the words of each command line are meant to split
+    show "$tarnelctl" $args
+  done
+else
+  heading "tarneld on a private session bus"
+  start_bus session DBUS_SESSION_BUS_ADDRESS
+  export XDG_CONFIG_HOME=$scratch/config
+  echo "DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS"
+  if busctl --system status org.freedesktop.login1 >/dev/null 2>&1; then
+    echo "logind: this machine's own; the locks below are real"
+  else
+    python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
+    "${python:-python3}" -c 'import dbusmock' 2>/dev/null ||
+      { echo "demo: no logind here, and python3-dbusmock is missing (scripts/setup.sh)" >&2; exit 1; }
+    start_bus system DBUS_SYSTEM_BUS_ADDRESS
+    "${python:-python3}" -m dbusmock --system --template logind >/dev/null 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do busctl --system status org.freedesktop.login1 >/dev/null 2>&1 && break; sleep 0.1; done
+    echo "logind: none here, so python3-dbusmock's on a private system bus"
+  fi
+  # --test-clock lets the demo move tarneld's clock on below.
+  start_app "$app" --test-clock
+
+  heading "Remote control: a lock from logind while anything holds"
+  for args in status on 2h busy status; do
+    # shellcheck disable=SC2086  # the words of each command line are meant to split
+    show "$tarnelctl" $args
+  done
+  show inhibitors
+  show "$tarnelctl" off
+  show inhibitors
+  show "$tarnelctl" busy 1
+  show inhibitors
+  printf '\n%s(two minutes later, on tarneld'"'"'s clock)%s\n' "$dim" "$plain"
+  dbus-send --type=signal /dev/tarnel dev.tarnel.clock string:2
+  show "$tarnelctl" status
+  show inhibitors
+  heading "What tarneld logged (under systemd, to the journal)"
+  sed 's/^/    /' "$scratch/app.log"
+fi
 
 heading "Agent hooks, in a scratch home"
 export HOME=$scratch/home

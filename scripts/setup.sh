@@ -4,7 +4,7 @@
 # for what, then lets the package manager show its progress and errors. Does
 # nothing when all is there.
 #   build    compiler, CMake, pkg-config, nlohmann-json, libsystemd (Linux)
-#   demo     a private D-Bus daemon and python-dbusmock for the demo
+#   demo     a private D-Bus daemon, python-dbusmock's logind and systemd-inhibit for the demo
 #   test     GoogleTest, clang's sanitizers, the tools that tests drive
 #   fuzz     clang with libFuzzer
 #   bench    hyperfine, jq, dbus-send
@@ -20,13 +20,13 @@ set -euo pipefail
 debian_packages() {
   case $1 in
     build) printf '%s required\n' cmake g++ make pkg-config libsystemd-dev nlohmann-json3-dev ;;
-    demo) printf '%s required\n' dbus-daemon python3-dbusmock python3-dbus python3-gi ;;
+    demo) printf '%s required\n' dbus-daemon python3-dbusmock python3-dbus python3-gi systemd ;;
     test)
       # GNUstep Base and its gdnc: the Foundation back end, built with gcc, for its tests.
       printf '%s required\n' libgtest-dev dbus-daemon dbus-bin clang libclang-rt-dev mandoc \
         gobjc gobjc++ gnustep-make libgnustep-base-dev gnustep-base-runtime
       # Each of these has tests that skip without it.
-      printf '%s optional\n' python3-jsonschema python3-dbusmock python3-dbus python3-gi \
+      printf '%s optional\n' python3-jsonschema python3-dbusmock python3-dbus python3-gi systemd \
         groff bash-completion zsh fish dpkg-dev file lintian ;;
     fuzz) printf '%s required\n' clang libclang-rt-dev ;;
     bench) printf '%s required\n' hyperfine jq dbus-daemon dbus-bin ;;

@@ -1,9 +1,7 @@
 // The user's notification center on Linux: signals on the D-Bus session bus.
 //
-// A notification named N carrying the string O is the signal with object path
-// "/" + (N up to its last dot, dots turned into slashes), interface N up to its
-// last dot, member N's last component, and the single string argument O:
-// "dev.tarnel.command" is path /dev/tarnel, interface dev.tarnel, member command.
+// A notification carrying the string O is a signal (signal_address.h) with the
+// single string argument O.
 //
 // Every wait is bounded. The heartbeat runs before each tool call of an AI
 // agent, so a session bus that is missing, or one that accepts the connection
@@ -16,6 +14,7 @@
 #include <utility>
 
 #include "messaging/notification_center.h"
+#include "messaging/signal_address.h"
 
 namespace {
 
@@ -60,21 +59,6 @@ struct SlotUnref {
   void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
 };
 using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
-
-/// Where the signal of one notification name goes on the bus.
-struct SignalAddress {
-  std::string path;
-  std::string interface;
-  std::string member;
-};
-
-SignalAddress signalAddress(std::string_view name) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) return {"/", "", std::string(name)};
-  SignalAddress address{"/", std::string(name.substr(0, dot)), std::string(name.substr(dot + 1))};
-  for (char c : address.interface) address.path += c == '.' ? '/' : c;
-  return address;
-}
 
 /// The session bus as a notification center. Without a bus it posts nothing
 /// and its `run` returns at once.

@@ -21,9 +21,12 @@ words=$({ { "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-
   sed -n 's/^\.It Cm \(install-[a-z]*-hooks\) , \(uninstall-[a-z]*-hooks\)$/\1\n\2/p' "$root/man/tarnelctl.1.in"
   printf '%s\n' doctor --version; } | sort -u)
 files='bin/tarnelctl
+bin/tarneld
+lib/systemd/user/tarneld.service
 share/bash-completion/completions/tarnelctl
 share/fish/vendor_completions.d/tarnelctl.fish
 share/man/man1/tarnelctl.1
+share/man/man1/tarneld.1
 share/zsh/site-functions/_tarnelctl'
 prefix=$scratch/stage/usr/local
 case $check in bash | zsh | fish) DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr/local >/dev/null ;; esac

@@ -94,6 +94,8 @@ RunResult run(const std::vector<std::string>& argv, const EnvChanges& env, std::
   return finish(start(argv, env), limit);
 }
 
+bool onPath(const std::string& program) { return run({"/bin/sh", "-c", "command -v " + program}).status == 0; }
+
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());

@@ -59,6 +59,9 @@ std::string output(const Started& child, const std::string& text, std::chrono::m
 /// Runs `argv` to its end.
 RunResult run(const std::vector<std::string>& argv, const EnvChanges& env = {}, std::chrono::seconds limit = 20s);
 
+/// Whether the shell finds `program` on PATH: a test that needs a missing one skips.
+bool onPath(const std::string& program);
+
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 

@@ -1,0 +1,53 @@
+// What keeps the machine awake, as tarneld decides it: a manual hold, a timer
+// and an agent at work, each until its own end, and the replies to commands.
+// Pure: the caller passes the time in, so that the tests drive the clock, and
+// the bus and logind stay outside.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarneld {
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+/// Longer holds are cut to this many minutes (about two years), far from overflow.
+inline constexpr long longestHold = 1'000'000;
+
+struct Settings {
+  long agentMinutes = 10;  ///< how long an agent counts as busy after a heartbeat that names no minutes
+};
+
+/// What a command turned out to be.
+enum class Outcome { heartbeat, done, unknown };
+
+/// The holds and their ends; all of it lives in memory and costs a heartbeat no allocation.
+class KeepAwake {
+public:
+  explicit KeepAwake(Settings settings = {}) : settings_(settings) {}
+  void setSettings(Settings settings) { settings_ = settings; }
+
+  /// Carries out `command` at `now`.
+  Outcome apply(std::string_view command, TimePoint now);
+  /// Whether anything holds at `now`.
+  bool holding(TimePoint now) const;
+  /// The earliest end of a timed hold after `now`, if one holds.
+  std::optional<TimePoint> nextEnd(TimePoint now) const;
+  /// What holds at `now`, without times, for the inhibitor: "manual, agent at work".
+  std::string reason(TimePoint now) const;
+  /// One line: "awake — manual; agent busy until 14:05", or that nothing holds.
+  std::string status(TimePoint now) const;
+
+private:
+  Settings settings_;
+  bool manual_ = false;
+  std::optional<TimePoint> timerEnd_;
+  std::optional<TimePoint> agentEnd_;
+};
+
+/// The reply to a command that is not ours.
+std::string unknownCommand(std::string_view command);
+
+}  // namespace tarneld
