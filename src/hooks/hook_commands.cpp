@@ -1,8 +1,9 @@
 #include "hooks/hook_commands.h"
 
-#include "hooks/hook_edit.h"
+#include <chrono>
+#include <thread>
+
 #include "hooks/settings_location.h"
-#include "settings/settings_file.h"
 
 namespace tarnel {
 namespace {
@@ -11,7 +12,11 @@ constexpr std::string_view refusal = " — refusing to modify it. Fix it by hand
 constexpr std::string_view alreadyInstalled = "Tarnel hooks already installed — nothing to do.";
 constexpr std::string_view noneFound = "No Tarnel hooks found.";
 /// How often a file that another program keeps changing is read again.
-constexpr int retries = 3;
+constexpr int retries = 5;
+/// How long an editor may take between truncating a file and writing it, and
+/// how often a file that may be caught so is read before concluding.
+constexpr auto settlePause = std::chrono::milliseconds(50);
+constexpr int settleReads = 10;
 
 std::string joined(const std::vector<std::string_view>& names) {
   std::string text;
@@ -19,8 +24,13 @@ std::string joined(const std::vector<std::string_view>& names) {
   return text;
 }
 
-std::string installMessage(const Agent& agent, const std::string& path, const InstallEdit& edit,
-                           const HookRules& rules) {
+/// What install did: the events that got our hook, and those whose hook was repointed.
+struct Installed {
+  std::vector<std::string_view> added, updated;
+};
+
+std::string installMessage(const Agent& agent, const std::string& path, const Installed& edit,
+                           const HookRules& rules, bool backup) {
   std::string text;
   if (!edit.added.empty()) text = "✓ Added Tarnel's \"busy\" heartbeat to " + joined(edit.added) + " in\n  " + path;
   if (!edit.updated.empty()) {
@@ -28,7 +38,8 @@ std::string installMessage(const Agent& agent, const std::string& path, const In
     text += joined(edit.updated) + " to\n  " + rules.program;
     if (edit.added.empty()) text += "\n  in " + path;
   }
-  text += "\n  (backup: " + path + std::string(backupSuffix) + ").";
+  if (backup) text.append("\n  (backup: ").append(path).append(backupSuffix).append(")");
+  text += '.';
   if (!agent.trustsByPosition)
     text += " Restart " + std::string(agent.restartName) + " to load it.";
   else if (edit.updated.empty())
@@ -39,54 +50,83 @@ std::string installMessage(const Agent& agent, const std::string& path, const In
   return text + "\n  Undo any time: tarnelctl uninstall-" + std::string(agent.word) + "-hooks";
 }
 
-std::string uninstallMessage(const Agent& agent, const UninstallEdit& edit) {
-  std::string text = "✓ Removed Tarnel hooks (" + std::to_string(edit.removed) + "). Restart " +
+std::string uninstallMessage(const Agent& agent, std::size_t removed, bool movedOthers) {
+  std::string text = "✓ Removed Tarnel hooks (" + std::to_string(removed) + "). Restart " +
                      std::string(agent.restartName) + " to apply.";
-  if (agent.trustsByPosition && edit.movedOthers)
+  if (agent.trustsByPosition && movedOthers)
     text += "\n  Your other hooks in these events moved up, and " + std::string(agent.restartName) +
             " trusts a hook by its place:\n  run /hooks in " + std::string(agent.restartName) +
             " to TRUST them again — until then they won't fire.";
   return text;
 }
 
-/// The message for the new text of the settings, which goes to `changed`; nothing when nothing changes.
-std::optional<HookOutcome> edit(const HookCommand& command, const SettingsPath& where,
-                                const std::optional<std::string>& text, const HookRules& rules,
-                                std::optional<EditedText>& changed) {
+/// Plans the edit of `plan.read`'s bytes. Throws SettingsError.
+void plan(const HookCommand& command, const HookRules& rules, HookPlan& planned) {
   const Agent& agent = *command.agent;
+  const std::string path = planned.where.path;
+  const auto& text = planned.read->bytes;
   try {
     if (command.verb == Verb::install) {
       InstallEdit edit = installHook(agent, text, rules);
-      if (!edit.text) return std::nullopt;
-      changed = std::move(edit.text);
-      return HookOutcome{installMessage(agent, where.path, edit, rules), true};
+      planned.text = std::move(edit.text);
+      planned.message = [&agent, path, rules, done = Installed{edit.added, edit.updated}](bool backup) {
+        return installMessage(agent, path, done, rules, backup);
+      };
+    } else {
+      UninstallEdit edit = uninstallHook(agent, text, rules);
+      planned.text = std::move(edit.text);
+      planned.message = [&agent, removed = edit.removed, moved = edit.movedOthers](bool) {
+        return uninstallMessage(agent, removed, moved);
+      };
     }
-    UninstallEdit edit = uninstallHook(agent, text, rules);
-    if (!edit.text) return std::nullopt;
-    changed = std::move(edit.text);
-    return HookOutcome{uninstallMessage(agent, edit), true};
+    if (!planned.text)
+      planned.message = [none = command.verb == Verb::install ? alreadyInstalled : noneFound](bool) { return std::string(none); };
   } catch (const Refused& refused) {
-    throw SettingsError(where.shown + refused.what() + std::string(refusal));
+    throw SettingsError(planned.where.shown + refused.what() + std::string(refusal));
   } catch (const std::domain_error&) {
-    throw SettingsError(where.shown + ": this program's path, " + rules.program +
+    throw SettingsError(planned.where.shown + ": this program's path, " + rules.program +
                         ", is not valid UTF-8, which the file cannot hold — move the program to a folder whose name is.");
   }
 }
 
+[[noreturn]] void keptChanging(const SettingsPath& where) {
+  throw SettingsError(where.shown + ": another program kept changing it while we were writing — nothing was " +
+                      "changed. Try again in a moment.");
+}
+
 }  // namespace
+
+HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules) {
+  std::optional<std::string> previous;
+  timespec changed{};
+  for (int reads = 0; reads < settleReads; ++reads) {
+    HookPlan planned{where, std::make_unique<SettingsRead>(readSettings(where)), std::nullopt, {}};
+    const auto& bytes = planned.read->bytes;
+    // Settled: read twice, alike, with no write in between.
+    timespec now = planned.read->status ? modifiedAt(*planned.read->status) : timespec{};
+    bool settled = reads > 0 && bytes == previous && now.tv_sec == changed.tv_sec && now.tv_nsec == changed.tv_nsec;
+    changed = now;
+    try {
+      plan(command, rules, planned);
+      if (!bytes || !bytes->empty() || settled) return planned;
+    } catch (const SettingsError&) {
+      if (settled) throw;
+    }
+    previous = bytes;
+    std::this_thread::sleep_for(settlePause);
+  }
+  keptChanging(where);
+}
 
 HookOutcome runHookCommand(const HookCommand& command) {
   SettingsPath where = locate(*command.agent);
   HookRules rules = runningProgramRules();
   for (int attempt = 0; attempt <= retries; ++attempt) {
-    SettingsRead read = readSettings(where);
-    std::optional<EditedText> changed;
-    auto outcome = edit(command, where, read.bytes, rules, changed);
-    if (!outcome) return {std::string(command.verb == Verb::install ? alreadyInstalled : noneFound), false};
-    if (replaceSettings(where, read, changed->pieces())) return *outcome;
+    HookPlan planned = planHookCommand(command, where, rules);
+    if (!planned.text) return {planned.message(false), false};
+    if (replaceSettings(where, *planned.read, planned.text->pieces())) return {planned.message(hasBackup(where)), true};
   }
-  throw SettingsError(where.shown + ": another program kept changing it while we were writing — nothing was " +
-                      "changed. Try again in a moment.");
+  keptChanging(where);
 }
 
 }  // namespace tarnel
