@@ -1,8 +1,8 @@
 // The whole course of install and uninstall over arbitrary settings file
 // bytes, on real files in a scratch home; the first byte picks the agent. A
 // refused install leaves the file as it was with nothing beside it; an
-// accepted one leaves a backup of the file as it was; after uninstall no hook
-// of ours is left.
+// accepted one leaves a backup of the file as it was, if it had anything;
+// after uninstall no hook of ours is left.
 #include <unistd.h>
 
 #include <cstdint>
@@ -41,7 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (slurp(file) != input || std::distance(fs::directory_iterator(file.parent_path()), {}) != 1) abort();
     return 0;
   }
-  if (installed.wrote != fs::exists(backup) || (installed.wrote && slurp(backup) != input)) abort();
+  // A backup of what there was, when there was anything, and the message names it only then.
+  bool backedUp = installed.wrote && !input.empty();
+  if (backedUp != fs::exists(backup) || (backedUp && slurp(backup) != input)) abort();
+  if ((installed.message.find("(backup: ") != std::string::npos) != backedUp) abort();
   if (runHookCommand({Verb::install, &agent}).wrote) abort();
   runHookCommand({Verb::uninstall, &agent});
   if (runHookCommand({Verb::uninstall, &agent}).wrote) abort();

@@ -89,6 +89,16 @@ void plan(const HookCommand& command, const HookRules& rules, HookPlan& planned)
   }
 }
 
+/// Whether `text` is empty or JSON cut short, as a file is while an editor writes it.
+bool endsEarly(const std::string& text) {
+  try {
+    JsonText check(text, Comments::allowed);
+    return false;
+  } catch (const JsonSyntaxError& error) {
+    return error.endsEarly();
+  }
+}
+
 [[noreturn]] void keptChanging(const SettingsPath& where) {
   throw SettingsError(where.shown + ": another program kept changing it while we were writing — nothing was " +
                       "changed. Try again in a moment.");
@@ -110,7 +120,7 @@ HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, 
       plan(command, rules, planned);
       if (!bytes || !bytes->empty() || settled) return planned;
     } catch (const SettingsError&) {
-      if (settled) throw;
+      if (settled || !bytes || !endsEarly(*bytes)) throw;
     }
     previous = bytes;
     std::this_thread::sleep_for(settlePause);

@@ -31,8 +31,8 @@ struct HookPlan {
 };
 
 /// Reads the settings file of `command` and plans its edit. A file that reads
-/// as empty or is refused may be an editor's save caught between truncating
-/// and writing: it is read again after a pause until two reads agree.
+/// as empty, or as JSON cut short, may be an editor's save caught between
+/// truncating and writing: it is read again after a pause until two reads agree.
 /// Throws SettingsError.
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules);
 
