@@ -172,6 +172,19 @@ TEST(HookCommands, HookOfAGoneProgramIsRepointedAndMovedHooksNeedTrust) {
          "until then they won't fire.\n");
 }
 
+// An empty file has nothing to keep; a name that is no backup (a dangling link) is not named as one.
+TEST(HookCommands, ABackupIsOfContentAndNamedOnlyWhenThere) {
+  for (bool dangling : {false, true}) {
+    Home h;
+    std::string file = h.file("gemini").string(), backup = file + ".tarnel-backup";
+    writeFile(file, dangling ? "{}" : "");
+    if (dangling) fs::create_symlink("nowhere", backup);
+    auto r = h.run("install-gemini-hooks");
+    EXPECT_EQ(r.out.find("backup"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(backup));
+  }
+}
+
 TEST(HookCommands, OutputThatCannotBeWrittenIsAnError) {
   Home h;
   expect(h.run("install-gemini-hooks", toFull), 1, "", "tarnelctl: cannot write to standard output: No space left on "
