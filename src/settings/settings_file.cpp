@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -330,7 +331,8 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   std::string dest = target.string();
   struct stat like;
   if (read.status) {
-    checkReplaceable(where, like = *read.status);
+    like = *read.status;
+    checkReplaceable(where, like);
   } else {
     makeFolder(where, target.parent_path());
     if (stat(target.parent_path().c_str(), &like) != 0) failWithErrno(where, errno);
