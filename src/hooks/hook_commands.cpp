@@ -60,7 +60,7 @@ std::string uninstallMessage(const Agent& agent, std::size_t removed, bool moved
   return text;
 }
 
-/// Plans the edit of `plan.read`'s bytes. Throws SettingsError.
+/// Plans the edit of `planned.read`'s bytes. Throws SettingsError.
 void plan(const HookCommand& command, const HookRules& rules, HookPlan& planned) {
   const Agent& agent = *command.agent;
   const std::string path = planned.where.path;

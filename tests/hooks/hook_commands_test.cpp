@@ -210,7 +210,7 @@ TEST(HookCommands, UnderRootFilesKeepTheirOwner) {
 }
 
 // Editors numbering their saves while installs and uninstalls run: each save
-// must find the one before it. `make stress` runs this with TARNEL_RACE_SAVES=1000.
+// must find the one before it. `make stress` runs this with TARNEL_RACE_SAVES=3000.
 TEST(HookCommands, ConcurrentSavesAreNeverLost) {
   const char* count = std::getenv("TARNEL_RACE_SAVES");
   const std::string saves = count ? count : "40";

@@ -26,4 +26,4 @@ for ((i = 1; i <= rounds; i++)); do
   (($(temporaries) == 0)) || fail "a temporary file outlives the next run: $(ls -A "${file%/*}")"
 done
 echo "stress: $rounds rounds, the settings file and its backup always whole, $killed temporaries left by kills, none after the next run"
-TARNEL_RACE_SAVES=${RACE_SAVES:-1000} "$build/tests/hook_commands_test" --gtest_filter='*ConcurrentSaves*' | grep -E 'lost|OK|FAILED'
+TARNEL_RACE_SAVES=${RACE_SAVES:-3000} "$build/tests/hook_commands_test" --gtest_filter='*ConcurrentSaves*' | grep -E 'lost|OK|FAILED'
