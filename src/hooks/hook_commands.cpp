@@ -13,10 +13,11 @@ constexpr std::string_view alreadyInstalled = "Tarnel hooks already installed â€
 constexpr std::string_view noneFound = "No Tarnel hooks found.";
 /// How often a file that another program keeps changing is read again.
 constexpr int retries = 5;
-/// How long an editor may take between truncating a file and writing it, and
-/// how often a file that may be caught so is read before concluding.
+/// A file that may be caught between an editor's truncating and writing is
+/// read every `settlePause`; it is taken as it is once `settledReads` reads in
+/// a row agree (a quarter of a second), and given up after `settleReads`.
 constexpr auto settlePause = std::chrono::milliseconds(50);
-constexpr int settleReads = 10;
+constexpr int settledReads = 5, settleReads = 20;
 
 std::string joined(const std::vector<std::string_view>& names) {
   std::string text;
@@ -109,12 +110,14 @@ bool endsEarly(const std::string& text) {
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules) {
   std::optional<std::string> previous;
   timespec changed{};
-  for (int reads = 0; reads < settleReads; ++reads) {
+  for (int reads = 0, alike = 0; reads < settleReads; ++reads) {
     HookPlan planned{where, std::make_unique<SettingsRead>(readSettings(where)), std::nullopt, {}};
     const auto& bytes = planned.read->bytes;
-    // Settled: read twice, alike, with no write in between.
+    // Alike: the same bytes, and no write in between.
     timespec now = planned.read->status ? modifiedAt(*planned.read->status) : timespec{};
-    bool settled = reads > 0 && bytes == previous && now.tv_sec == changed.tv_sec && now.tv_nsec == changed.tv_nsec;
+    bool same = bytes == previous && now.tv_sec == changed.tv_sec && now.tv_nsec == changed.tv_nsec;
+    alike = reads > 0 && same ? alike + 1 : 1;
+    bool settled = alike >= settledReads;
     changed = now;
     try {
       plan(command, rules, planned);
