@@ -13,6 +13,7 @@
 
 #include "hooks/hook_commands.h"
 #include "settings/settings_file.h"
+#include "settings/settings_json.h"
 
 namespace fs = std::filesystem;
 using namespace tarnel;
@@ -30,6 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const Agent& agent = agents[data[0] % agents.size()];
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+  try {  // text cut short is waited out as a save in progress, a quarter of a second a run: tested apart
+    JsonText(input, Comments::allowed);
+  } catch (const JsonSyntaxError& error) {
+    if (error.endsEarly()) return 0;
+  }
   const fs::path file = home / agent.homePath, backup = file.string() + std::string(backupSuffix);
   fs::remove_all(file.parent_path());
   fs::create_directories(file.parent_path());
