@@ -1,9 +1,9 @@
 // The whole course of install and uninstall over arbitrary settings file
 // bytes, on real files in a scratch home; the first byte picks the agent. A
 // refused install leaves the file as it was with nothing beside it; an
-// accepted one leaves a backup of the file as it was; after uninstall no hook
-// of ours is left. An agent's second file holds our hook for its first event
-// already: install leaves it as it is.
+// accepted one leaves a backup of the file as it was, if it had anything;
+// after uninstall no hook of ours is left. An agent's second file holds our
+// hook for its first event already: install leaves it as it is.
 #include <unistd.h>
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "hooks/hook_commands.h"
 #include "hooks/hook_edit.h"
 #include "settings/settings_file.h"
+#include "settings/settings_json.h"
 
 namespace fs = std::filesystem;
 using namespace tarnel;
@@ -32,6 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const Agent& agent = agents[data[0] % agents.size()];
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
+  try {  // text cut short is waited out as a save in progress, a quarter of a second a run: tested apart
+    JsonText(input, Comments::allowed);
+  } catch (const JsonSyntaxError& error) {
+    if (error.endsEarly()) return 0;
+  }
   const fs::path file = home / agent.homePath, backup = file.string() + std::string(backupSuffix);
   fs::remove_all(file.parent_path());
   fs::create_directories(file.parent_path());
@@ -49,7 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (slurp(file) != input || beside != 1 + (second.parent_path() == file.parent_path() && second != file)) abort();
     return 0;
   }
-  if (installed.wrote != fs::exists(backup) || (installed.wrote && slurp(backup) != input)) abort();
+  // A backup of what there was, when there was anything, and the message names it only then.
+  bool backedUp = installed.wrote && !input.empty();
+  if (backedUp != fs::exists(backup) || (backedUp && slurp(backup) != input)) abort();
+  if ((installed.message.find("(backup: ") != std::string::npos) != backedUp) abort();
   if (agent.second && slurp(second) != secondBefore) abort();
   if (runHookCommand({Verb::install, &agent}).wrote) abort();
   runHookCommand({Verb::uninstall, &agent});

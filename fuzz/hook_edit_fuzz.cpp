@@ -1,9 +1,9 @@
 // Adding and removing our hook over arbitrary settings texts, in memory; the
 // first byte picks the agent. Install's text is valid (a second install would
-// refuse it otherwise) and a second install changes nothing. Uninstall gives back byte for byte a text that held nothing of ours
-// and nothing that uninstall also prunes: such is the text that uninstall
-// leaves after a writing install, so that one, whatever the input was, goes
-// round again.
+// refuse it otherwise) and a second install changes nothing. Uninstall after
+// install gives back byte for byte any text that held no hook of ours; for
+// Cursor, any that had the "hooks" and "version" that Cursor requires (others
+// keep them), and the text it gives goes round again exactly.
 #include <cstdint>
 #include <cstdlib>
 
@@ -12,7 +12,8 @@
 using namespace tarnel;
 
 static const HookRules rules{"/t/tarnelctl", "/t/tarnelctl busy", [](auto& p) { return p == "/opt/tl"; },
-                             [](auto& p) { return p.starts_with("/gone/"); }};
+                             [](auto& p) { return p.starts_with("/gone/"); },
+                             [](auto& p) { return p.starts_with("/dead/"); }};
 
 /// The text after install (or uninstall) of `agent`'s hook in `text`.
 static std::optional<std::string> edited(const Agent& agent, const std::optional<std::string>& text, bool install) {
@@ -31,9 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   if (edited(agent, installed, true) != installed) abort();
-  // Uninstalled after a writing install, a text holds nothing of ours, nothing left to prune, and Cursor's "version".
-  const auto plain = edited(agent, edited(agent, edited(agent, installed, false), true), false);
-  const auto again = edited(agent, plain, true);
-  if (edited(agent, again, false) != plain || edited(agent, again, true) != again) abort();
+  if (text->empty() || uninstallHook(agent, text, rules).removed > 0) return 0;
+  const auto back = edited(agent, installed, false);
+  const json top = json::parse(*text, nullptr, false, true);
+  bool required = !agent.wantsVersion || (top.is_object() && top.contains("hooks") && top.contains("version"));
+  if ((required && back != text) || edited(agent, edited(agent, back, true), false) != back) abort();
   return 0;
 }

@@ -57,12 +57,8 @@ int unexpected(std::string_view command, std::string_view word) {
 
 int runHook(const tarnel::HookCommand& command, bool dryRun) {
   try {
-    if (dryRun) {
-      auto preview = tarnel::previewHookCommand(command);
-      return print(preview.diff + preview.outcome.message +
-                   (preview.outcome.wrote ? "\nDry run — nothing was changed." : ""), 0);
-    }
-    auto outcome = tarnel::runHookCommand(command);
+    auto outcome = tarnel::runHookCommand(command, dryRun);
+    if (dryRun) return print(outcome.diff + outcome.message + (outcome.wrote ? "\nDry run — nothing was changed." : ""), 0);
     return print(outcome.message, 0, outcome.wrote ? " — the settings file was changed all the same." : "");
   } catch (const std::exception& error) {
     writeAll(STDERR_FILENO, std::string(error.what()) + "\n");

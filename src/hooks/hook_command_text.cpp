@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #ifdef __APPLE__
@@ -80,6 +81,26 @@ std::vector<std::string> startedAs(std::string_view invoked) {
   return places;
 }
 
+/// The first name along the chain of symbolic links from `started` whose last
+/// component is "tarnelctl", never one of the kernel's aliases; else `running`.
+std::string ourName(const std::string& started, const std::string& running, const struct stat& self) {
+  namespace fs = std::filesystem;
+  fs::path path = started;
+  for (int hops = 0; hops < 40; ++hops) {
+    std::string text = path.string();
+    struct stat status;
+    if (path.filename() == "tarnelctl" && !text.starts_with("/proc/") && !text.starts_with("/dev/fd/")) {
+      std::string normal = path.lexically_normal().string();  // "bin/../lib/x" names the same file unless a link says otherwise
+      return stat(normal.c_str(), &status) == 0 && sameFile(status, self) ? normal : text;
+    }
+    std::error_code error;
+    fs::path next = fs::read_symlink(path, error);
+    if (error) break;
+    path = next.is_absolute() ? next : path.parent_path() / next;
+  }
+  return running;
+}
+
 }  // namespace
 
 std::string shellWord(std::string_view path) {
@@ -134,7 +155,7 @@ HookRules runningProgramRules() {
   for (const std::string& candidate : startedAs(invoked ? invoked : "")) {
     struct stat status;
     if (known && stat(candidate.c_str(), &status) == 0 && sameFile(status, self)) {
-      path = candidate;
+      path = ourName(candidate, running, self);
       break;
     }
   }
@@ -148,7 +169,13 @@ HookRules runningProgramRules() {
     return program.starts_with('/') &&
            (stat(program.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || access(program.c_str(), X_OK) != 0);
   };
-  return {path, shellWord(path) + " busy", isRunning, isGone};
+  auto isDeadName = [](const std::string& program) {
+    struct stat status;
+    std::string folder = program.substr(0, program.rfind('/') + 1);
+    return program.starts_with('/') && lstat(program.c_str(), &status) != 0 && errno == ENOENT &&
+           stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  };
+  return {path, shellWord(path) + " busy", isRunning, isGone, isDeadName};
 }
 
 }  // namespace tarnel

@@ -28,16 +28,22 @@ struct HookRules {
   std::function<bool(const std::string& program)> isRunning;
   /// Whether `program` no longer exists as an executable file.
   std::function<bool(const std::string& program)> isGone;
+  /// Whether nothing at all is left at `program`, an absolute path in a folder
+  /// that still exists: uninstall takes out a `busy` hook of such a name, which
+  /// earlier versions may have written through a link since deleted.
+  std::function<bool(const std::string& program)> isDeadName;
 };
 
 /// Whether a hook that runs `program` is ours: its last component is
 /// "tarnelctl", or it is the running executable under another name.
 bool isOurProgram(const std::string& program, const HookRules& rules);
 
-/// The rules for the running program. Its path is the one it was started by,
-/// or for a bare name the place on PATH the shell found it, when that names
-/// the running executable (a package manager's link outlives upgrades; the
-/// versioned file behind it does not); otherwise the running executable's own.
+/// The rules for the running program. Its path is found from the one it was
+/// started by (for a bare name, the place on PATH the shell found it) when
+/// that names the running executable: along its chain of symbolic links, the
+/// first name whose last component is "tarnelctl" (a package manager's link
+/// outlives upgrades; the versioned file behind it does not). Otherwise, and
+/// for kernel aliases such as /proc/self/exe, the running executable's real path.
 HookRules runningProgramRules();
 
 }  // namespace tarnel

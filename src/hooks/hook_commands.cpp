@@ -1,11 +1,12 @@
 #include "hooks/hook_commands.h"
 
-#include "hooks/hook_edit.h"
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
 #include "hooks/settings_location.h"
 #include "hooks/unified_diff.h"
-#include "settings/settings_file.h"
-
-#include <sys/stat.h>
 
 namespace tarnel {
 namespace {
@@ -14,7 +15,12 @@ constexpr std::string_view refusal = " — refusing to modify it. Fix it by hand
 constexpr std::string_view alreadyInstalled = "Tarnel hooks already installed — nothing to do.";
 constexpr std::string_view noneFound = "No Tarnel hooks found.";
 /// How often a file that another program keeps changing is read again.
-constexpr int retries = 3;
+constexpr int retries = 5;
+/// A file that may be caught between an editor's truncating and writing is
+/// read every `settlePause`; it is taken as it is once `settledReads` reads in
+/// a row agree (a quarter of a second), and given up after `settleReads`.
+constexpr auto settlePause = std::chrono::milliseconds(50);
+constexpr int settledReads = 5, settleReads = 20;
 
 std::string joined(const std::vector<std::string_view>& names) {
   std::string text;
@@ -22,8 +28,13 @@ std::string joined(const std::vector<std::string_view>& names) {
   return text;
 }
 
-std::string installMessage(const Agent& agent, const std::string& path, const InstallEdit& edit,
-                           const HookRules& rules) {
+/// What install did: the events that got our hook, and those whose hook was repointed.
+struct Installed {
+  std::vector<std::string_view> added, updated;
+};
+
+std::string installMessage(const Agent& agent, const std::string& path, const Installed& edit,
+                           const HookRules& rules, bool backup) {
   std::string text;
   if (!edit.added.empty()) text = "✓ Added Tarnel's \"busy\" heartbeat to " + joined(edit.added) + " in\n  " + path;
   if (!edit.updated.empty()) {
@@ -31,7 +42,8 @@ std::string installMessage(const Agent& agent, const std::string& path, const In
     text += joined(edit.updated) + " to\n  " + rules.program;
     if (edit.added.empty()) text += "\n  in " + path;
   }
-  text += "\n  (backup: " + path + std::string(backupSuffix) + ").";
+  if (backup) text.append("\n  (backup: ").append(path).append(backupSuffix).append(")");
+  text += '.';
   if (!agent.trustsByPosition)
     text += " Restart " + std::string(agent.restartName) + " to load it.";
   else if (edit.updated.empty())
@@ -42,70 +54,108 @@ std::string installMessage(const Agent& agent, const std::string& path, const In
   return text + "\n  Undo any time: tarnelctl uninstall-" + std::string(agent.word) + "-hooks";
 }
 
-std::string uninstallMessage(const Agent& agent, const UninstallEdit& edit) {
-  std::string text = "✓ Removed Tarnel hooks (" + std::to_string(edit.removed) + "). Restart " +
+std::string uninstallMessage(const Agent& agent, std::size_t removed, bool movedOthers) {
+  std::string text = "✓ Removed Tarnel hooks (" + std::to_string(removed) + "). Restart " +
                      std::string(agent.restartName) + " to apply.";
-  if (agent.trustsByPosition && edit.movedOthers)
+  if (agent.trustsByPosition && movedOthers)
     text += "\n  Your other hooks in these events moved up, and " + std::string(agent.restartName) +
             " trusts a hook by its place:\n  run /hooks in " + std::string(agent.restartName) +
             " to TRUST them again — until then they won't fire.";
   return text;
 }
 
-/// The message for the new text of the settings, which goes to `changed`; nothing when nothing changes.
-std::optional<HookOutcome> edit(const HookCommand& command, const SettingsPath& where,
-                                const std::optional<std::string>& text, const HookRules& rules,
-                                std::optional<EditedText>& changed, std::span<const std::string_view> only) {
+/// Plans the edit of `planned.read`'s bytes, for all the agent's events or those of `only`. Throws SettingsError.
+void plan(const HookCommand& command, const HookRules& rules, std::span<const std::string_view> only, HookPlan& planned) {
   const Agent& agent = *command.agent;
+  const std::string path = planned.where.path;
+  const auto& text = planned.read->bytes;
   try {
     if (command.verb == Verb::install) {
       InstallEdit edit = installHook(agent, text, rules, only);
-      if (!edit.text) return std::nullopt;
-      changed = std::move(edit.text);
-      return HookOutcome{installMessage(agent, where.path, edit, rules), true};
+      planned.text = std::move(edit.text);
+      planned.message = [&agent, path, rules, done = Installed{edit.added, edit.updated}](bool backup) {
+        return installMessage(agent, path, done, rules, backup);
+      };
+    } else {
+      UninstallEdit edit = uninstallHook(agent, text, rules);
+      planned.text = std::move(edit.text);
+      planned.removed = edit.removed;
+      planned.message = [&agent, removed = edit.removed, moved = edit.movedOthers](bool) {
+        return uninstallMessage(agent, removed, moved);
+      };
     }
-    UninstallEdit edit = uninstallHook(agent, text, rules);
-    if (!edit.text) return std::nullopt;
-    changed = std::move(edit.text);
-    return HookOutcome{uninstallMessage(agent, edit), true, edit.removed};
+    if (!planned.text)
+      planned.message = [none = command.verb == Verb::install ? alreadyInstalled : noneFound](bool) { return std::string(none); };
   } catch (const Refused& refused) {
-    throw SettingsError(where.shown + refused.what() + std::string(refusal));
+    throw SettingsError(planned.where.shown + refused.what() + std::string(refusal));
   } catch (const std::domain_error&) {
-    throw SettingsError(where.shown + ": this program's path, " + rules.program +
+    throw SettingsError(planned.where.shown + ": this program's path, " + rules.program +
                         ", is not valid UTF-8, which the file cannot hold — move the program to a folder whose name is.");
   }
 }
 
-bool store(const Agent& agent, const SettingsPath& where, const SettingsRead& read, const EditedText& text,
-           HookOutcome& outcome);
-
-/// The whole course on the file of `command`'s agent, for all its events or those of `only`.
-HookOutcome runOnFile(const HookCommand& command, const HookRules& rules, std::span<const std::string_view> only = {}) {
-  SettingsPath where = locate(*command.agent);
-  for (int attempt = 0; attempt <= retries; ++attempt) {
-    SettingsRead read = readSettings(where);
-    std::optional<EditedText> changed;
-    auto outcome = edit(command, where, read.bytes, rules, changed, only);
-    if (!outcome) return {std::string(command.verb == Verb::install ? alreadyInstalled : noneFound), false};
-    if (store(*command.agent, where, read, *changed, *outcome)) return *outcome;
+/// Whether `text` is empty or JSON cut short, as a file is while an editor writes it.
+bool endsEarly(const std::string& text) {
+  try {
+    JsonText check(text, Comments::allowed);
+    return false;
+  } catch (const JsonSyntaxError& error) {
+    return error.endsEarly();
   }
+}
+
+[[noreturn]] void keptChanging(const SettingsPath& where) {
   throw SettingsError(where.shown + ": another program kept changing it while we were writing — nothing was " +
                       "changed. Try again in a moment.");
 }
 
-// Agents with a second file of hooks.
+/// What one run needs beside the command: the rules for our program, and
+/// whether it only shows what it would do.
+struct Course {
+  HookRules rules;
+  bool dryRun;
+};
 
-/// Replaces the file with `text`; our own file, once nothing else is left in it, is deleted instead.
-bool store(const Agent& agent, const SettingsPath& where, const SettingsRead& read, const EditedText& text,
-           HookOutcome& outcome) {
+/// Whether the planned text leaves our own file with nothing else in it: then it is deleted.
+bool deletes(const Agent& agent, const HookPlan& planned) {
   struct stat link;  // a link to a file of the user's is not ours to delete
-  bool deletable = agent.ownFile && lstat(where.path.c_str(), &link) == 0 && S_ISREG(link.st_mode) &&
-                   holdsNothingElse(agent, text.str());
-  if (!deletable) return replaceSettings(where, read, text.pieces());
-  if (!removeSettings(where, read)) return false;
-  outcome.message += "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
+  return agent.ownFile && lstat(planned.where.path.c_str(), &link) == 0 && S_ISREG(link.st_mode) &&
+         holdsNothingElse(agent, planned.text->str());
+}
+
+/// Writes the planned text, or deletes our own file; false when the file changed meanwhile.
+/// In a dry run, gives the diff of what would be written instead.
+bool store(const Agent& agent, const Course& course, const HookPlan& planned, HookOutcome& outcome) {
+  const SettingsPath& where = planned.where;
+  const auto& bytes = planned.read->bytes;
+  bool gone = deletes(agent, planned);
+  if (course.dryRun) {
+    std::string_view before = bytes ? std::string_view(*bytes) : std::string_view();
+    EditedText after = gone ? EditedText(before, {{{0, before.size()}, ""}}) : *planned.text;
+    outcome.diff += unifiedDiff(after, bytes ? where.path : "/dev/null", gone ? "/dev/null" : where.path);
+  } else if (!(gone ? removeSettings(where, *planned.read) : replaceSettings(where, *planned.read, planned.text->pieces()))) {
+    return false;
+  }
+  // The first run over content backs it up; a dry run says what the real run would.
+  bool backup = hasBackup(where) || (course.dryRun && bytes && !bytes->empty());
+  outcome.message = planned.message(backup);
+  if (gone) outcome.message += "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
   return true;
 }
+
+/// The whole course on the file of `command`'s agent, for all its events or those of `only`.
+HookOutcome runOnFile(const HookCommand& command, const Course& course, std::span<const std::string_view> only = {}) {
+  SettingsPath where = locate(*command.agent);
+  for (int attempt = 0; attempt <= retries; ++attempt) {
+    HookPlan planned = planHookCommand(command, where, course.rules, only);
+    if (!planned.text) return {planned.message(false), false, 0, ""};
+    HookOutcome outcome{"", true, planned.removed, ""};
+    if (store(*command.agent, course, planned, outcome)) return outcome;
+  }
+  keptChanging(where);
+}
+
+// Agents with a second file of hooks.
 
 /// What the file of `agent` holds for each of its events.
 std::vector<EventHeld> held(const Agent& agent, const HookRules& rules) {
@@ -124,35 +174,36 @@ HookOutcome joined(HookOutcome first, const HookOutcome& second) {
   std::string last(1, '\n');
   last += second.message.substr(second.message.rfind('\n') + 1);
   if (first.message.ends_with(last)) first.message.resize(first.message.size() - last.size());
-  return {first.message + "\n" + second.message, true, first.removed + second.removed};
+  return {first.message + "\n" + second.message, true, first.removed + second.removed, first.diff + second.diff};
 }
 
 /// Droid: an event's hooks come from hooks.json when it has a key for the
 /// event, else from settings.json. Ours goes where the user's hooks for that
 /// event already are; uninstall takes it out of both. Each file then runs its
 /// own course, read again and replaced only if unchanged.
-HookOutcome runPerEvent(const HookCommand& command, const HookRules& rules) {
+HookOutcome runPerEvent(const HookCommand& command, const Course& course) {
   const Agent &first = *command.agent, &second = *first.second;
   if (command.verb == Verb::uninstall) {
-    HookOutcome both = joined(runOnFile({Verb::uninstall, &second}, rules), runOnFile(command, rules));
-    return both.wrote ? HookOutcome{uninstallMessage(first, {std::nullopt, both.removed}), true, both.removed} : both;
+    HookOutcome both = joined(runOnFile({Verb::uninstall, &second}, course), runOnFile(command, course));
+    if (both.wrote) both.message = uninstallMessage(first, both.removed, false);
+    return both;
   }
-  auto inFirst = held(first, rules), inSecond = held(second, rules);
+  auto inFirst = held(first, course.rules), inSecond = held(second, course.rules);
   std::vector<std::string_view> toFirst, toSecond;
   for (std::size_t e = 0; e < first.events.size(); ++e)
     (!inFirst[e].listed && inSecond[e].listed ? toSecond : toFirst).push_back(first.events[e]);
-  HookOutcome none{std::string(alreadyInstalled), false};
-  return joined(toSecond.empty() ? none : runOnFile({Verb::install, &second}, rules, toSecond),
-                toFirst.empty() ? none : runOnFile(command, rules, toFirst));
+  HookOutcome none{std::string(alreadyInstalled), false, 0, ""};
+  return joined(toSecond.empty() ? none : runOnFile({Verb::install, &second}, course, toSecond),
+                toFirst.empty() ? none : runOnFile(command, course, toFirst));
 }
 
 /// Copilot CLI runs the hooks of its settings.json beside those of our file:
 /// an event whose hook of ours is there already does not get a second one.
-HookOutcome runAlongside(const HookCommand& command, const HookRules& rules) {
+HookOutcome runAlongside(const HookCommand& command, const Course& course) {
   const Agent& second = *command.agent->second;
   std::vector<EventHeld> there(second.events.size());
   try {
-    there = held(second, rules);
+    there = held(second, course.rules);
   } catch (const SettingsError&) {
     // a file the agent cannot read either runs nothing of ours
   }
@@ -160,36 +211,51 @@ HookOutcome runAlongside(const HookCommand& command, const HookRules& rules) {
   for (std::size_t e = 0; e < there.size(); ++e) (there[e].ours ? elsewhere : missing).push_back(second.events[e]);
   std::string note = locate(second).shown + " already runs Tarnel's \"busy\" heartbeat for " + joined(elsewhere);
   if (command.verb == Verb::uninstall) {
-    HookOutcome outcome = runOnFile(command, rules);
+    HookOutcome outcome = runOnFile(command, course);
     if (!elsewhere.empty()) outcome.message += "\n  " + note + ": yours, left as it is.";
     return outcome;
   }
-  if (missing.empty()) return {note + " — nothing to do.", false};
-  HookOutcome outcome = runOnFile(command, rules, missing);
+  if (missing.empty()) return {note + " — nothing to do.", false, 0, ""};
+  HookOutcome outcome = runOnFile(command, course, missing);
   if (!elsewhere.empty()) outcome.message += "\n  " + note + ": not added twice.";
   return outcome;
 }
 
 }  // namespace
 
-HookOutcome runHookCommand(const HookCommand& command) {
-  HookRules rules = runningProgramRules();
-  switch (command.agent->secondFile) {
-    case SecondFile::perEvent: return runPerEvent(command, rules);
-    case SecondFile::alongside: return runAlongside(command, rules);
-    case SecondFile::none: break;
+HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
+                         std::span<const std::string_view> only) {
+  std::optional<std::string> previous;
+  timespec changed{};
+  for (int reads = 0, alike = 0; reads < settleReads; ++reads) {
+    HookPlan planned{where, std::make_unique<SettingsRead>(readSettings(where)), std::nullopt, 0, {}};
+    const auto& bytes = planned.read->bytes;
+    // Alike: the same bytes, and no write in between.
+    timespec now = planned.read->status ? modifiedAt(*planned.read->status) : timespec{};
+    bool same = bytes == previous && now.tv_sec == changed.tv_sec && now.tv_nsec == changed.tv_nsec;
+    alike = reads > 0 && same ? alike + 1 : 1;
+    bool settled = alike >= settledReads;
+    changed = now;
+    try {
+      plan(command, rules, only, planned);
+      if (!bytes || !bytes->empty() || settled) return planned;
+    } catch (const SettingsError&) {
+      if (settled || !bytes || !endsEarly(*bytes)) throw;
+    }
+    previous = bytes;
+    std::this_thread::sleep_for(settlePause);
   }
-  return runOnFile(command, rules);
+  keptChanging(where);
 }
 
-HookPreview previewHookCommand(const HookCommand& command) {
-  SettingsPath where = locate(*command.agent);
-  HookRules rules = runningProgramRules();
-  SettingsRead read = readSettings(where);
-  std::optional<EditedText> changed;
-  auto outcome = edit(command, where, read.bytes, rules, changed, {});
-  if (!outcome) return {"", {std::string(command.verb == Verb::install ? alreadyInstalled : noneFound), false}};
-  return {unifiedDiff(*changed, read.bytes ? where.path : "/dev/null", where.path), *outcome};
+HookOutcome runHookCommand(const HookCommand& command, bool dryRun) {
+  Course course{runningProgramRules(), dryRun};
+  switch (command.agent->secondFile) {
+    case SecondFile::perEvent: return runPerEvent(command, course);
+    case SecondFile::alongside: return runAlongside(command, course);
+    case SecondFile::none: break;
+  }
+  return runOnFile(command, course);
 }
 
 }  // namespace tarnel

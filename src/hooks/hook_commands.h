@@ -1,10 +1,18 @@
 // The hook commands: install or uninstall our hook in one agent's settings
-// files, from finding the files to the message for the user.
+// files, from finding the files to the message for the user. Planning an
+// edit (read, settle, edit in memory) is apart from writing it.
 #pragma once
 
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "hooks/agents.h"
+#include "hooks/hook_command_text.h"
+#include "hooks/hook_edit.h"
+#include "settings/settings_file.h"
 
 namespace tarnel {
 
@@ -13,18 +21,30 @@ struct HookOutcome {
   std::string message;  ///< for standard output, without a final newline
   bool wrote = false;   ///< whether the settings file was changed
   std::size_t removed = 0;  ///< handlers of ours that uninstall took out
+  std::string diff;         ///< in a dry run, the unified diff of each file that would change
 };
 
-/// Runs `command`. Throws SettingsError, whose what() is the whole message.
-HookOutcome runHookCommand(const HookCommand& command);
-
-/// What running `command` would do, worked out without writing anything.
-struct HookPreview {
-  std::string diff;     ///< the settings file's unified diff; empty when nothing would change
-  HookOutcome outcome;  ///< what the run would print, and whether it would write
+/// A hook command's edit, planned on the file as read and not yet written.
+struct HookPlan {
+  SettingsPath where;
+  std::unique_ptr<SettingsRead> read;  ///< held in place: `text` refers to its bytes
+  std::optional<EditedText> text;      ///< the new text; nothing when nothing changes
+  std::size_t removed = 0;             ///< handlers of ours that uninstall takes out
+  /// The message once `text` is written, told whether a backup exists; or the one for no change.
+  std::function<std::string(bool backup)> message;
 };
 
-/// Reads the settings file of `command` and edits it in memory only. Throws as runHookCommand does.
-HookPreview previewHookCommand(const HookCommand& command);
+/// Reads the settings file of `command` and plans its edit. A file that reads
+/// as empty, or as JSON cut short, may be an editor's save caught between
+/// truncating and writing: it is read again after a pause until two reads agree.
+/// `only` limits install to some of the agent's events. Throws SettingsError.
+HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
+                         std::span<const std::string_view> only = {});
+
+/// Runs `command`: plans, writes, and plans again when another program
+/// changed the file meanwhile. A dry run writes nothing: its outcome holds the
+/// diff and the message that the real run would give. Throws SettingsError,
+/// whose what() is the whole message.
+HookOutcome runHookCommand(const HookCommand& command, bool dryRun = false);
 
 }  // namespace tarnel

@@ -51,10 +51,21 @@ public:
   const JsonText& doc() const { return doc_; }
 
   /// Adds `items` at the end of the container that opens at `open` and holds
-  /// `existing`; a container spread over lines gets one item per line.
-  void append(std::size_t open, const std::vector<Span>& existing, const std::vector<Item>& items, bool spread) {
+  /// `existing`; a container spread over lines gets one item per line. Into a
+  /// `[]` or `{}` that uninstall could take for one that install made (`mayPrune`),
+  /// the items go on its line with a space inside each bracket, which tells them apart.
+  void append(std::size_t open, const std::vector<Span>& existing, const std::vector<Item>& items, bool spread,
+              bool mayPrune = true) {
     TextStyle style = style_;
     style.multiLine = spread;
+    if (mayPrune && existing.empty() && (text_[open + 1] == ']' || text_[open + 1] == '}')) {
+      style.multiLine = false;
+      std::string added = " ";
+      for (const Item& item : items)
+        added += (added.size() > 1 ? ", " : "") + (item.key ? writeJson(*item.key, style) + ": " : "") + writeJson(item.value, style);
+      edits_.push_back({{open + 1, open + 1}, added + " "});
+      return;
+    }
     std::string indent = existing.empty() ? lineIndent(text_, open) + style.unit : lineIndent(text_, existing.front().begin);
     std::string added;
     for (const Item& item : items) {
@@ -80,6 +91,14 @@ public:
     for (std::size_t i = 0; i < kept; ++i)
       if (gone[i]) removeBefore(items[i], items[i + 1]);
     if (kept + 1 < items.size()) removeTrailing(items[kept], items[kept + 1], items.back());
+  }
+
+  /// Whether install made the container that opens at `open`, holds `items`
+  /// and closes at `close`: taking the items out would leave nothing in it.
+  bool madeByUs(const std::vector<Span>& items, std::size_t open, std::size_t close) const {
+    if (items.empty() || padded(items, open)) return false;
+    Span all = allItems(items, open);
+    return all.begin == open + 1 && all.end == close;
   }
 
   /// Whether the container that opens at `open` spreads its items over lines;
@@ -116,19 +135,40 @@ private:
     cut({item.begin, end});
   }
 
-  /// Empties a container: the undoing of `append` to an empty one, which put
-  /// a line break and the container's own indentation after its items.
-  void removeAll(const std::vector<Span>& items, std::size_t open) {
+  /// Items that `append` put into a `[]` or `{}`, a space on each side.
+  bool padded(const std::vector<Span>& items, std::size_t open) const {
+    std::size_t end = items.back().end;
+    return items.front().begin == open + 2 && text_[open + 1] == ' ' && end + 1 < text_.size() && text_[end] == ' ' &&
+           (text_[end + 1] == ']' || text_[end + 1] == '}');
+  }
+
+  /// The bytes that all of `items` take: the undoing of `append` to an empty
+  /// container, which put a line break and the container's own indentation after them.
+  Span allItems(const std::vector<Span>& items, std::size_t open) const {
+    if (padded(items, open)) return {open + 1, items.back().end + 1};
     std::size_t begin = open + 1;
     for (Span comment : doc_.comments(begin, items.front().begin)) begin = comment.end;
     std::size_t end = items.back().end;
+    bool ownLines = text_.substr(begin, items.front().begin - begin).find('\n') != std::string_view::npos;
     for (std::string_view newline : {std::string_view(style_.newline), std::string_view("\n")}) {
+      if (!ownLines) break;
       if (!text_.substr(end).starts_with(newline)) continue;
       end += newline.size();
       if (std::string closing = lineIndent(text_, open); text_.substr(end).starts_with(closing)) end += closing.size();
       break;
     }
-    cut({begin, end});
+    return {begin, end};
+  }
+
+  /// Empties a container; comments between its items stay, each item going with the comma after it.
+  void removeAll(const std::vector<Span>& items, std::size_t open) {
+    if (doc_.comments(items.front().begin, items.back().end).empty()) return cut(allItems(items, open));
+    for (std::size_t i = 0; i + 1 < items.size(); ++i) {
+      std::size_t comma = doc_.skipSpace(items[i].end);
+      cut(items[i]);
+      cut({comma, comma + 1});
+    }
+    cut(items.back());
   }
 
   void cut(Span span) { edits_.push_back({span, ""}); }
@@ -171,11 +211,12 @@ std::optional<std::string> programOf(const Agent& agent, const json& handler) {
   return busyProgram(command->get_ref<const std::string&>());
 }
 
-bool isOurs(const Agent& agent, const json& handler, const HookRules& rules) {
+/// Whether `handler` is ours; for uninstall (`orDead`) also one whose program no longer exists at all.
+bool isOurs(const Agent& agent, const json& handler, const HookRules& rules, bool orDead = false) {
   const json* marker = agent.marker.empty() ? nullptr : member(handler, agent.marker);
   if (marker && *marker == "tarnel") return true;
   auto program = programOf(agent, handler);
-  return program && isOurProgram(*program, rules);
+  return program && (isOurProgram(*program, rules) || (orDead && rules.isDeadName && rules.isDeadName(*program)));
 }
 
 /// The handlers of one element of an event list, with their spans: the
@@ -388,7 +429,7 @@ InstallEdit installHook(const Agent& agent, const std::optional<std::string>& or
   }
   bool changes = !edit.added.empty() || !edit.updated.empty();
   if (changes && agent.wantsVersion && !lastNamed(rootMembers, "version")) rootItems.push_back({"version", 1});
-  if (!rootItems.empty()) editor.append(doc->root(), spans(rootMembers), rootItems, rootSpread);
+  if (!rootItems.empty()) editor.append(doc->root(), spans(rootMembers), rootItems, rootSpread, false);
   edit.text = editor.result();
   return edit;
 }
@@ -405,8 +446,12 @@ UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>
   else if (hooks && doc->at(hooks->value.begin) == '{') map = hooks->value.begin;
   if (!map) return edit;
 
+  // Only what our removal empties goes, and only a container that install
+  // made: a user's own empty list, group or "hooks", or one with a comment, stays.
   auto events = doc->members(*map);
   std::vector<bool> emptied(events.size(), false);
+  auto all = [](const std::vector<bool>& marks) { return std::find(marks.begin(), marks.end(), false) == marks.end(); };
+  auto any = [](const std::vector<bool>& marks) { return std::find(marks.begin(), marks.end(), true) != marks.end(); };
   // A list that keeps an item after one that goes moves that item up.
   auto movesOthers = [](const std::vector<bool>& gone) {
     return std::find(std::find(gone.begin(), gone.end(), true), gone.end(), false) != gone.end();
@@ -420,29 +465,33 @@ UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>
       auto handlers = handlersOf(agent, *doc, list->spans[i], list->values[i]);
       if (!handlers) continue;
       std::vector<bool> ours;
-      for (const json& handler : handlers->values) ours.push_back(isOurs(agent, handler, rules));
+      for (const json& handler : handlers->values) ours.push_back(isOurs(agent, handler, rules, true));
       edit.removed += static_cast<std::size_t>(std::count(ours.begin(), ours.end(), true));
-      gone[i] = std::all_of(ours.begin(), ours.end(), [](bool o) { return o; });  // an empty group goes too
-      if (!gone[i] && std::find(ours.begin(), ours.end(), true) != ours.end()) {
+      gone[i] = any(ours) && all(ours) &&
+                (agent.layout == Layout::flatEntries || doc->comments(list->spans[i].begin, list->spans[i].end).empty());
+      if (!gone[i] && any(ours)) {
         editor.remove(handlers->spans, ours, handlers->open);
         edit.movedOthers = edit.movedOthers || movesOthers(ours);
       }
     }
     edit.movedOthers = edit.movedOthers || movesOthers(gone);
-    bool all = std::all_of(gone.begin(), gone.end(), [](bool g) { return g; });
     // A repeated key stays, emptied: taking it out would bring back an earlier value.
-    if (all && isUnique(events, event)) emptied[static_cast<std::size_t>(found - events.data())] = true;
-    else if (std::find(gone.begin(), gone.end(), true) != gone.end()) editor.remove(list->spans, gone, found->value.begin);
+    if (any(gone) && all(gone) && isUnique(events, event) &&
+        editor.madeByUs(list->spans, found->value.begin, found->value.end - 1))
+      emptied[static_cast<std::size_t>(found - events.data())] = true;
+    else if (any(gone))
+      editor.remove(list->spans, gone, found->value.begin);
   }
   // Pruning alone is no reason to write: without a handler removed, nothing changed for the agent.
   if (edit.removed == 0) return edit;
 
-  bool hooksEmptied = std::all_of(emptied.begin(), emptied.end(), [](bool e) { return e; });
-  if (agent.eventsAt == EventsAt::hooksMember && hooksEmptied && isUnique(rootMembers, "hooks")) {
+  // Cursor requires "hooks" beside "version": its file keeps `"hooks": {}`.
+  if (agent.eventsAt == EventsAt::hooksMember && all(emptied) && isUnique(rootMembers, "hooks") &&
+      !agent.wantsVersion && editor.madeByUs(spans(events), hooks->value.begin, hooks->value.end - 1)) {
     std::vector<bool> gone;
     for (const Member& m : rootMembers) gone.push_back(&m == hooks);
     editor.remove(spans(rootMembers), gone, doc->root());
-  } else if (std::find(emptied.begin(), emptied.end(), true) != emptied.end()) {
+  } else if (any(emptied)) {
     editor.remove(spans(events), emptied, *map);
   }
   edit.text = editor.result();

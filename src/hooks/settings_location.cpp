@@ -1,6 +1,5 @@
 #include "hooks/settings_location.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,10 +7,16 @@
 
 namespace tarnel {
 
-std::string homeDirectory() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* user = getpwuid(getuid()); user && user->pw_dir && *user->pw_dir) return user->pw_dir;
-  return "/";
+std::string homeDirectory(std::string_view variable) {
+  // A wrong home is never made up: not from the password database, and not made as a folder.
+  std::string fix = " — set it to your home folder" + (variable.empty() ? "" : ", or set " + std::string(variable)) + ".";
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) throw SettingsError("tarnelctl: HOME is not set" + fix);
+  if (home[0] != '/') throw SettingsError("tarnelctl: HOME is \"" + std::string(home) + "\", which is not an absolute path" + fix);
+  struct stat status;
+  if (stat(home, &status) != 0 || !S_ISDIR(status.st_mode))
+    throw SettingsError("tarnelctl: HOME names " + std::string(home) + ", which is not a folder" + fix);
+  return home;
 }
 
 SettingsPath locate(const Agent& agent) {
@@ -27,11 +32,11 @@ SettingsPath locate(const Agent& agent) {
     std::string path = dir;
     if (!path.ends_with('/')) path += '/';
     path += agent.pathInDir;
-    return {path, path};
+    return {path, path, dir};
   }
-  std::string home = homeDirectory();
+  std::string home = homeDirectory(variable), base = home;
   if (!home.ends_with('/')) home += '/';
-  return {home + std::string(agent.homePath), "~/" + std::string(agent.homePath)};
+  return {home + std::string(agent.homePath), "~/" + std::string(agent.homePath), base};
 }
 
 }  // namespace tarnel

@@ -9,12 +9,14 @@
 
 namespace tarnel {
 
-/// "HOME", else the user's entry in the password database; an empty value counts as none.
-std::string homeDirectory();
+/// The home directory, from HOME. Throws SettingsError when HOME is unset,
+/// empty, not an absolute path or no existing folder; the message suggests
+/// `variable` (an agent's own folder variable) when there is one.
+std::string homeDirectory(std::string_view variable = "");
 
 /// The agent's settings file. Throws SettingsError when the agent's variable
 /// is set to a path that is not absolute, or to a folder that the agent needs
-/// and that does not exist.
+/// and that does not exist, or when it is not set and the home is bad.
 SettingsPath locate(const Agent& agent);
 
 }  // namespace tarnel

@@ -3,13 +3,20 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
+#include <stdio.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+
+#ifdef __APPLE__
+#include <copyfile.h>
+#else
+#include <sys/xattr.h>
+#endif
 
 #include "util/write_all.h"
 
@@ -23,23 +30,9 @@ namespace fs = std::filesystem;
 }
 [[noreturn]] void failWithErrno(const SettingsPath& where, int error) { fail(where, std::strerror(error)); }
 
-/// Reads the whole file behind `fd`; false with errno set on failure.
-bool readAll(int fd, std::string& bytes, size_t expected) {
-  bytes.resize(expected + 1);
-  size_t filled = 0;
-  for (;;) {
-    if (filled == bytes.size()) bytes.resize(bytes.size() * 2);
-    ssize_t n = read(fd, bytes.data() + filled, bytes.size() - filled);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    filled += static_cast<size_t>(n);
-  }
-  bytes.resize(filled);
-  return true;
-}
-
 bool runningAsRoot() { return geteuid() == 0; }
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
 /// Flushes what was written to `fd` to the disk itself (on macOS, fsync only
 /// hands it to the drive's cache).
@@ -50,10 +43,11 @@ bool flushToDisk(int fd) {
   return fsync(fd) == 0;
 }
 
-/// Gives what we create the owner it would have had, had its owner made it:
-/// only root creates files for another user.
-void ownAs(int fd, uid_t owner, gid_t group) {
-  if (runningAsRoot()) (void)fchown(fd, owner, group);  // a failure leaves it root's, still readable by root
+void flushFolder(const fs::path& dir) {
+  if (int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+    (void)fsync(fd);  // makes a rename or link durable; nothing to do if it fails
+    close(fd);
+  }
 }
 
 /// The file that a write to `path` should replace: the end of a chain of
@@ -71,17 +65,36 @@ fs::path linkTarget(const SettingsPath& where) {
   failWithErrno(where, ELOOP);
 }
 
-/// Makes `dir` and its missing parents, each owned like the folder it is made in.
+/// Makes the file's missing folders below `where.base`, each owned like the
+/// folder it is made in; never that folder nor anything above it, so that a
+/// wrong home is not made up.
 void makeFolders(const SettingsPath& where, const fs::path& dir) {
   struct stat status;
   if (stat(dir.c_str(), &status) == 0) return;
-  makeFolders(where, dir.parent_path());
+  fs::path parent = dir.parent_path(), below = parent.lexically_relative(fs::path(where.base).lexically_normal());
+  if (stat(parent.c_str(), &status) != 0) {
+    if (below.empty() || below == "." || *below.begin() == "..")
+      fail(where, "its folder's parent, " + parent.string() + ", does not exist — create it first.");
+    makeFolders(where, parent);
+    if (stat(parent.c_str(), &status) != 0) failWithErrno(where, errno);
+  }
   if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) failWithErrno(where, errno);
-  if (runningAsRoot() && stat(dir.parent_path().c_str(), &status) == 0)
-    (void)chown(dir.c_str(), status.st_uid, status.st_gid);
+  if (runningAsRoot()) (void)chown(dir.c_str(), status.st_uid, status.st_gid);
 }
 
-/// Holds SIGINT, SIGTERM and SIGHUP while it lives, so that a temporary file
+/// Refuses a file that a new file in its place would not be for its user:
+/// one with other hard links (they would keep the old text), or another
+/// user's file (the new one would be ours).
+void checkReplaceable(const SettingsPath& where, const struct stat& status) {
+  if (status.st_nlink > 1)
+    fail(where, "it has " + std::to_string(status.st_nlink) + " hard links, and its other names would keep the old " +
+                    "text — refusing to modify it. Make it one file (a symbolic link to it is fine), then run again.");
+  if (!runningAsRoot() && status.st_uid != geteuid())
+    fail(where, "it belongs to another user (uid " + std::to_string(status.st_uid) + "), and the new file would be " +
+                    "yours — refusing to modify it. Run this as its owner.");
+}
+
+/// Holds SIGINT, SIGTERM and SIGHUP while it lives, so that a named new file
 /// is always renamed or removed before they end the process.
 class HeldSignals {
 public:
@@ -99,88 +112,176 @@ private:
   sigset_t previous_;
 };
 
-/// A hidden temporary file beside `beside`, removed unless it was renamed.
-/// Making one first removes those that a killed run left there an hour ago or more.
-class Temporary {
-public:
-  Temporary(const SettingsPath& where, const fs::path& beside) {
-    std::string prefix = beside.filename().string().insert(0, 1, '.').append(".tarnel-");
-    removeLeftovers(beside.parent_path(), prefix);
-    path_ = (beside.parent_path() / prefix).string().append("XXXXXX");
-    fd_ = mkostemp(path_.data(), O_CLOEXEC);
-    if (fd_ < 0) failWithErrno(where, errno);
-  }
-  ~Temporary() {
-    if (fd_ >= 0) close(fd_);
-    if (!renamed_) unlink(path_.c_str());
-  }
-  Temporary(const Temporary&) = delete;
-  Temporary& operator=(const Temporary&) = delete;
+/// The start of the names of temporaries beside `file`: ".<file>.tarnel-".
+std::string temporaryPrefix(const fs::path& file) {
+  std::string prefix = ".";
+  prefix.append(file.filename().string()).append(".tarnel-");
+  return prefix;
+}
 
-  /// Writes `pieces` with `mode` and the owner, and flushes them; false with errno set.
-  bool fill(const std::vector<std::string_view>& pieces, mode_t mode, uid_t owner, gid_t group) {
-    ownAs(fd_, owner, group);
-    bool ok = fchmod(fd_, mode) == 0;
-    for (auto piece : pieces) ok = ok && writeAll(fd_, piece);
-    ok = ok && flushToDisk(fd_);
-    int error = errno;
-    if (close(fd_) != 0 && ok) ok = false, error = errno;
-    fd_ = -1;
-    errno = ok ? 0 : error;
-    return ok;
+std::string backupOf(const SettingsPath& where) {
+  std::string backup = where.path;
+  return backup.append(backupSuffix);
+}
+
+/// Removes what killed runs left beside `file`: named ".<file>.tarnel-<pid>-…",
+/// at once when that process is gone; any other, a name from an earlier
+/// version or of a process id used again, once it is an hour old.
+void removeLeftovers(const fs::path& file) {
+  std::string prefix = temporaryPrefix(file);
+  DIR* entries = opendir(file.parent_path().c_str());
+  if (!entries) return;
+  time_t hourAgo = time(nullptr) - 3600;
+  while (dirent* entry = readdir(entries)) {
+    std::string_view name = entry->d_name;
+    if (!name.starts_with(prefix)) continue;
+    char* end = nullptr;
+    long pid = std::strtol(entry->d_name + prefix.size(), &end, 10);
+    bool dead = end && *end == '-' && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    struct stat status;
+    std::string path = (file.parent_path() / name).string();
+    if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && (dead || status.st_mtime < hourAgo))
+      unlink(path.c_str());
   }
-  const std::string& path() const { return path_; }
-  void renamed() { renamed_ = true; }
+  closedir(entries);
+}
+
+/// Gives `to` the extended attributes of `from`, and with them its ACL.
+void copyAttributes(const SettingsPath& where, int from, int to) {
+#ifdef __APPLE__
+  if (fcopyfile(from, to, nullptr, COPYFILE_ACL | COPYFILE_XATTR) != 0)
+    fail(where, "its extended attributes or ACL cannot be kept (" + std::string(std::strerror(errno)) +
+                    ") — refusing to modify it.");
+#else
+  auto get = [](auto&& call) {
+    std::string bytes(static_cast<size_t>(std::max<ssize_t>(call(nullptr, 0), 0)), '\0');
+    ssize_t n = call(bytes.data(), bytes.size());
+    return n < 0 ? std::optional<std::string>() : bytes.substr(0, static_cast<size_t>(n));
+  };
+  auto names = get([&](char* b, size_t n) { return flistxattr(from, b, n); });
+  if (!names) return errno == ENOTSUP ? void() : failWithErrno(where, errno);
+  for (const char* name = names->c_str(); *name; name += std::strlen(name) + 1) {
+    auto value = get([&](char* b, size_t n) { return fgetxattr(from, name, b, n); });
+    if (value && value == get([&](char* b, size_t n) { return fgetxattr(to, name, b, n); })) continue;
+    if (!value || fsetxattr(to, name, value->data(), value->size(), 0) != 0)
+      fail(where, "its extended attribute " + std::string(name) + " cannot be kept (" + std::strerror(errno) +
+                      ") — refusing to modify it.");
+  }
+#endif
+}
+
+/// A new file in the folder of `beside`. Written without a name where the
+/// system allows (O_TMPFILE), so that a killed run leaves nothing; otherwise,
+/// and once named to be swapped in, named ".<file>.tarnel-<pid>-…", so that
+/// the next run knows a dead run's leftovers. Its name is removed with it.
+class NewFile {
+public:
+  NewFile(const SettingsPath& where, const fs::path& beside) : where_(where), dir_(beside.parent_path()) {
+    prefix_ = (dir_ / temporaryPrefix(beside)).string().append(std::to_string(getpid())).append("-");
+    removeLeftovers(beside);
+#ifdef O_TMPFILE
+    fd_ = open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    if (fd_ < 0) {
+      name_ = prefix_ + "XXXXXX";
+      fd_ = mkostemp(name_.data(), O_CLOEXEC);
+      if (fd_ < 0) name_.clear(), failWithErrno(where, errno);
+    }
+  }
+  ~NewFile() {
+    if (fd_ >= 0) close(fd_);
+    if (!name_.empty()) unlink(name_.c_str());
+  }
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+
+  /// Writes `pieces` with the mode, owner, group and attributes of `like` (or
+  /// `from`, the file it replaces), and flushes them.
+  void fill(const std::vector<std::string_view>& pieces, mode_t mode, const struct stat& like, int from) {
+    if (fchmod(fd_, mode) != 0) failWithErrno(where_, errno);
+    struct stat made {};
+    (void)fstat(fd_, &made);
+    if (runningAsRoot()) (void)fchown(fd_, like.st_uid, like.st_gid);  // a failure leaves it root's, still readable by root
+    else if (from >= 0 && made.st_gid != like.st_gid && fchown(fd_, static_cast<uid_t>(-1), like.st_gid) != 0)
+      fail(where_, "its group (gid " + std::to_string(like.st_gid) + ") cannot be kept (" + std::strerror(errno) +
+                       ") — refusing to modify it.");
+    if (from >= 0) copyAttributes(where_, from, fd_);
+    for (auto piece : pieces)
+      if (!writeAll(fd_, piece)) failWithErrno(where_, errno);
+    if (!flushToDisk(fd_)) failWithErrno(where_, errno);
+  }
+
+  /// Gives the file the name `path`; false, with errno EEXIST, when that is taken.
+  bool link(const std::string& path) {
+    bool linked = name_.empty()
+        ? linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd_)).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0
+        : ::link(name_.c_str(), path.c_str()) == 0;
+    if (!linked && errno != EEXIST) failWithErrno(where_, errno);
+    return linked;
+  }
+
+  /// The file's own temporary name, given now if it has none.
+  const std::string& named() {
+    for (int n = 0; name_.empty(); ++n)
+      if (std::string name = prefix_ + std::to_string(n); link(name)) name_ = name;
+    return name_;
+  }
+  struct stat status() const {
+    struct stat s {};
+    (void)fstat(fd_, &s);
+    return s;
+  }
 
 private:
-  static void removeLeftovers(const fs::path& dir, const std::string& prefix) {
-    DIR* entries = opendir(dir.c_str());
-    if (!entries) return;
-    time_t hourAgo = time(nullptr) - 3600;
-    while (dirent* entry = readdir(entries)) {
-      std::string_view name = entry->d_name;
-      if (!name.starts_with(prefix) || name.size() != prefix.size() + 6) continue;
-      struct stat status;
-      std::string path = (dir / name).string();
-      if (lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_mtime < hourAgo)
-        unlink(path.c_str());
-    }
-    closedir(entries);
-  }
-
-  std::string path_;
+  const SettingsPath& where_;
+  fs::path dir_;
+  std::string prefix_, name_;
   int fd_ = -1;
-  bool renamed_ = false;
 };
 
-/// The first copy of a settings file, whole or absent: written aside, then
-/// linked to its name, which fails and keeps the old copy when there is one.
-/// Best effort: a backup that cannot be made does not stop the write.
-void backUp(const SettingsPath& where, std::string_view bytes, const struct stat& original) {
-  std::string backup = where.path;
-  backup += backupSuffix;
-  if (access(backup.c_str(), F_OK) == 0) return;
+/// Whether `path` is the file that `read` holds open, with no write since
+/// and, when `bytes`, exactly the bytes that were read.
+bool isAsRead(const std::string& path, const SettingsRead& read, bool bytes = true) {
+  struct stat there, now;
+  if (lstat(path.c_str(), &there) != 0 || fstat(read.file.fd(), &now) != 0 || !sameFile(there, now)) return false;
+  if (now.st_size != read.status->st_size || modifiedAt(now).tv_sec != modifiedAt(*read.status).tv_sec ||
+      modifiedAt(now).tv_nsec != modifiedAt(*read.status).tv_nsec)
+    return false;
+  if (!bytes) return true;
+  char chunk[1 << 16];
+  for (size_t at = 0; at < read.bytes->size();) {
+    ssize_t n = pread(read.file.fd(), chunk, sizeof chunk, static_cast<off_t>(at));
+    if (n <= 0 || read.bytes->compare(at, static_cast<size_t>(n), chunk, static_cast<size_t>(n)) != 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+/// Exchanges the files at `a` and `b`; false with errno set when they cannot be.
+bool swapFiles(const std::string& a, const std::string& b) {
+#if defined(__APPLE__)
+  return renamex_np(a.c_str(), b.c_str(), RENAME_SWAP) == 0;
+#elif defined(RENAME_EXCHANGE)
+  return renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
+#else
+  errno = ENOTSUP;
+  return false;
+#endif
+}
+
+/// The first copy of a settings file with content, whole or absent: written
+/// aside, then linked to its name, which fails and keeps the old copy when
+/// there is one. Best effort: a backup that cannot be made does not stop the write.
+void backUp(const SettingsPath& where, const SettingsRead& read) {
+  std::string backup = backupOf(where);
+  if (read.bytes->empty() || hasBackup(where)) return;
   try {
-    Temporary copy(where, backup);
-    if (copy.fill({bytes}, original.st_mode & 0777, original.st_uid, original.st_gid))
-      (void)link(copy.path().c_str(), backup.c_str());
+    NewFile copy(where, backup);
+    copy.fill({*read.bytes}, read.status->st_mode & 07777, *read.status, -1);
+    if (copy.link(backup)) flushFolder(fs::path(backup).parent_path());
   } catch (const SettingsError&) {
     // no room for the copy: go on without it
   }
-}
-
-#ifdef __APPLE__
-const timespec& modified(const struct stat& s) { return s.st_mtimespec; }
-#else
-const timespec& modified(const struct stat& s) { return s.st_mtim; }
-#endif
-
-/// Whether `path` still names the file that was read, unchanged, or still names none.
-bool unchanged(const std::string& path, const std::optional<struct stat>& before) {
-  struct stat now;
-  if (stat(path.c_str(), &now) != 0) return errno == ENOENT && !before;
-  return before && now.st_dev == before->st_dev && now.st_ino == before->st_ino && now.st_size == before->st_size &&
-         modified(now).tv_sec == modified(*before).tv_sec && modified(now).tv_nsec == modified(*before).tv_nsec;
 }
 
 mode_t defaultFileMode() {
@@ -194,54 +295,91 @@ mode_t defaultFileMode() {
 SettingsRead readSettings(const SettingsPath& where) {
   SettingsRead read;
   // Without O_NONBLOCK, opening a FIFO that stands at the path would wait for a writer for ever.
-  int fd = open(where.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return read;
-    failWithErrno(where, errno);
-  }
+  read.file = OpenFile(open(where.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  int fd = read.file.fd();
+  if (fd < 0 && errno == ENOENT) return read;
+  if (fd < 0) failWithErrno(where, errno);
   struct stat status;
-  std::string bytes;
-  int error = 0;
-  bool regular = true;
-  if (fstat(fd, &status) != 0) error = errno;
-  else if (S_ISDIR(status.st_mode)) error = EISDIR;
-  else if (!S_ISREG(status.st_mode)) regular = false;
-  else if (!readAll(fd, bytes, static_cast<size_t>(status.st_size))) error = errno;
-  close(fd);
-  if (!regular) fail(where, "not a regular file");
-  if (error) failWithErrno(where, error);
+  if (fstat(fd, &status) != 0) failWithErrno(where, errno);
+  if (S_ISDIR(status.st_mode)) failWithErrno(where, EISDIR);
+  if (!S_ISREG(status.st_mode)) fail(where, "not a regular file");
+  auto tooLarge = [&](std::uint64_t size) {
+    fail(where, "it is " + std::to_string(size >> 20) + " MiB, over the " + std::to_string(settingsSizeLimit >> 20) +
+                    " MiB that a settings file may have — refusing to read it. Check what wrote it.");
+  };
+  if (static_cast<std::uint64_t>(status.st_size) > settingsSizeLimit) tooLarge(static_cast<std::uint64_t>(status.st_size));
+  // One byte more than the size shows a file that grew since; it may grow up to the limit.
+  std::string bytes(static_cast<size_t>(status.st_size) + 1, '\0');
+  size_t filled = 0;
+  while (filled <= settingsSizeLimit) {
+    if (filled == bytes.size()) bytes.resize(std::min<size_t>(bytes.size() * 2, settingsSizeLimit + 1));
+    ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failWithErrno(where, errno);
+    if (n == 0) break;
+    filled += static_cast<size_t>(n);
+  }
+  if (filled > settingsSizeLimit) tooLarge(filled);
+  bytes.resize(filled);
   read.bytes = std::move(bytes);
   read.status = status;
   return read;
 }
 
+bool hasBackup(const SettingsPath& where) {
+  struct stat status;
+  return stat(backupOf(where).c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces) {
-  // Past a file size limit, write must fail with EFBIG rather than kill us.
-  signal(SIGXFSZ, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);  // past a file size limit, write must fail with EFBIG rather than kill us
   fs::path target = linkTarget(where);
-  makeFolders(where, target.parent_path());
-  struct stat owner;
-  if (read.status) owner = *read.status;
-  else if (stat(target.parent_path().c_str(), &owner) != 0) failWithErrno(where, errno);
-  mode_t mode = read.status ? read.status->st_mode & 07777 : defaultFileMode();
+  std::string dest = target.string();
+  struct stat like;
+  if (read.status) {
+    like = *read.status;
+    checkReplaceable(where, like);
+  } else {
+    makeFolders(where, target.parent_path());
+    if (stat(target.parent_path().c_str(), &like) != 0) failWithErrno(where, errno);
+  }
 
   HeldSignals held;
-  if (read.bytes) backUp(where, *read.bytes, *read.status);
-  Temporary temporary(where, target);
-  if (!temporary.fill(pieces, mode, owner.st_uid, owner.st_gid)) failWithErrno(where, errno);
-  if (!unchanged(where.path, read.status)) return false;
-  if (rename(temporary.path().c_str(), target.c_str()) != 0) failWithErrno(where, errno);
-  temporary.renamed();
-  if (int dir = open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    fsync(dir);  // makes the rename itself durable; nothing to do if it fails
-    close(dir);
+  if (read.bytes) backUp(where, read);
+  NewFile file(where, target);
+  file.fill(pieces, read.status ? read.status->st_mode & 07777 : defaultFileMode(), like, read.file.fd());
+  if (!read.status) {  // a new file: linked to its name, which fails when another program made one meanwhile
+    if (!file.link(dest)) return false;
+  } else if (!isAsRead(dest, read, false)) {
+    return false;  // changed while we wrote: no need to swap to see it
+  } else if (std::string aside = file.named(); swapFiles(aside, dest)) {
+    // `aside` now holds the file that was at `dest`: it must be the one that was read, as it was read.
+    if (!isAsRead(aside, read)) {
+      // Give it back, unless another program has meanwhile put its own file at `dest`; should one do
+      // so during the swap back, its file is what came to `aside`: put that one at `dest` again.
+      struct stat there, ours = file.status();
+      if (lstat(dest.c_str(), &there) == 0 && sameFile(there, ours) && swapFiles(aside, dest) &&
+          lstat(aside.c_str(), &there) == 0 && !sameFile(there, ours))
+        swapFiles(aside, dest);
+      return false;
+    }
+  } else if (errno == ENOENT) {
+    return false;  // removed meanwhile: made anew from reading again
+  } else if (errno != EINVAL && errno != ENOTSUP && errno != ENOSYS && errno != EOPNOTSUPP) {
+    failWithErrno(where, errno);
+  } else {  // this filesystem cannot swap: check, then rename over, as close together as can be
+    if (!isAsRead(dest, read)) return false;
+    if (rename(aside.c_str(), dest.c_str()) != 0) failWithErrno(where, errno);
   }
+  flushFolder(target.parent_path());
   return true;
 }
 
 bool removeSettings(const SettingsPath& where, const SettingsRead& read) {
-  if (!unchanged(where.path, read.status)) return false;
+  // Only our own file is removed, which no other program writes: a check just before is enough.
+  if (!read.status || !isAsRead(where.path, read)) return false;
   if (unlink(where.path.c_str()) != 0) failWithErrno(where, errno);
+  flushFolder(fs::path(where.path).parent_path());
   return true;
 }
 

@@ -1,14 +1,17 @@
-// A settings file on disk: read once, backed up once, replaced atomically,
-// and never over a change that another program made in the meantime.
-// Keyed by path; it knows no agent.
+// A settings file on disk: read once with a bound, backed up once, and
+// replaced by swapping a new file in for it, never over a change that another
+// program made in the meantime. Keyed by path; it knows no agent.
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarnel {
@@ -24,27 +27,65 @@ public:
 struct SettingsPath {
   std::string path;   ///< absolute
   std::string shown;  ///< "~/.claude/settings.json" below the home directory, else `path`
+  std::string base;   ///< the folder that must exist (the home, or the agent's own folder's parent); folders below it are made
 };
 
-/// A settings file as read: its bytes (nothing when there was no file) and
-/// the state that tells whether it is still the same file.
+/// An open file descriptor, closed with its owner.
+class OpenFile {
+public:
+  explicit OpenFile(int fd = -1) : fd_(fd) {}
+  OpenFile(OpenFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  OpenFile& operator=(OpenFile&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~OpenFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+
+private:
+  int fd_;
+};
+
+/// A settings file as read: its bytes (nothing when there was no file), its
+/// state then, and the file itself held open, which tells at the swap whether
+/// it is still the file that was read.
 struct SettingsRead {
   std::optional<std::string> bytes;
   std::optional<struct stat> status;
+  OpenFile file;
 };
 
+/// When the file was last written.
+inline const timespec& modifiedAt(const struct stat& s) {
+#ifdef __APPLE__
+  return s.st_mtimespec;
+#else
+  return s.st_mtim;
+#endif
+}
+
+/// Settings files are kilobytes; a larger one is refused before it is read.
+inline constexpr std::uint64_t settingsSizeLimit = 64 << 20;
+
 /// Reads the file at `where`, through symbolic links. Throws SettingsError
-/// for a file that cannot be read or is no regular file.
+/// for a file that cannot be read, is no regular file, or is over the limit.
 SettingsRead readSettings(const SettingsPath& where);
 
 /// The suffix of the one-time backup beside the settings file.
 inline constexpr std::string_view backupSuffix = ".tarnel-backup";
 
-/// Replaces the file that `read` came from with the text made of `pieces`: makes the missing
-/// folders, keeps the first backup of an existing file, and renames a flushed
-/// temporary file over the file (or a symbolic link's target) with the same
-/// permission bits and, when run as root, the same owner. False, with nothing
-/// written, when the file is no longer the one that was read. Throws SettingsError.
+/// Whether the backup of the file at `where` exists.
+bool hasBackup(const SettingsPath& where);
+
+/// Puts the text made of `pieces` in place of the file that `read` came from
+/// (through a symbolic link, at its target): makes the file's missing folder
+/// (not its parents), keeps the first backup of non-empty content, and swaps in
+/// a flushed new file with the same permission bits, owner, group and extended
+/// attributes. False, with nothing changed, when the file is no longer exactly
+/// the one that was read. Throws SettingsError, also for a file with more than
+/// one hard link or another user's file, which a new file would cut off or take over.
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces);
 
 /// Deletes the file that `read` came from (keeping its backup). False, with

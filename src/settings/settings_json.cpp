@@ -104,7 +104,7 @@ public:
       reason = "expected '{' or '['";
     }
     auto [line, column] = lineAndColumn(text, at);
-    return JsonSyntaxError(line, column, reason);
+    return JsonSyntaxError(line, column, reason, refusal_ == Refusal::syntax && at >= text.size());
   }
 
 private:
@@ -146,8 +146,9 @@ std::vector<Span> findComments(std::string_view text) {
 
 }  // namespace
 
-JsonSyntaxError::JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason)
-    : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason) {}
+JsonSyntaxError::JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason, bool endsEarly)
+    : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason),
+      endsEarly_(endsEarly) {}
 
 JsonText::JsonText(const std::string& text, Comments comments) : text_(text) {
   bool withComments = comments == Comments::allowed;

@@ -23,7 +23,12 @@ inline constexpr std::size_t maxJsonDepth = 512;
 /// (1-based line, column in bytes).
 class JsonSyntaxError : public std::runtime_error {
 public:
-  JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason);
+  JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason, bool endsEarly = false);
+  /// Whether the text is JSON cut short: what a file holds while it is being written.
+  bool endsEarly() const { return endsEarly_; }
+
+private:
+  bool endsEarly_;
 };
 
 /// Whether `//` and `/* */` comments may stand wherever whitespace may.

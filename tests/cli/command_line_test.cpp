@@ -66,7 +66,7 @@ TEST(CommandLine, DryRunPrintsTheDiffAndTheMessageAndWritesNothing) {
   std::string diff = std::regex_replace(fresh, std::regex("^|\n"), "$&+");  // each line added
   EXPECT_EQ(run({tarnelctl, "install-claude-hooks", "--dry-run"}, env).out, "--- /dev/null\n+++ " + claude + "\n@@ -0,0 +1,26 @@\n" +
             diff + "\n\\ No newline at end of file\n✓ Added Tarnel's \"busy\" heartbeat to PreToolUse + UserPromptSubmit in\n  " +
-            claude + "\n  (backup: " + claude + ".tarnel-backup). Restart Claude Code to load it.\n  Undo any time: "
+            claude + ". Restart Claude Code to load it.\n  Undo any time: "
             "tarnelctl uninstall-claude-hooks\nDry run — nothing was changed.\n");
   EXPECT_FALSE(fs::exists(home.path() / ".claude"));
   std::string mine = "{\n  \"hooks\": {\n    \"PreToolUse\": [\n      {\"hooks\": [{\"command\": \"lint\"}]},\n      "

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <sys/xattr.h>
 
 #include <map>
 #include <regex>
@@ -53,7 +54,7 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
   std::string codexHome = (h.dir.path() / "codex home").string(), file = codexHome + "/hooks.json";
   fs::create_directories(codexHome);
   expect(h.run("install-codex-hooks", {tarnelctl}, {{"CODEX_HOME", codexHome}}), 0, "✓ Added Tarnel's \"busy\" "
-         "heartbeat to PreToolUse + UserPromptSubmit in\n  " + file + "\n  (backup: " + file + ".tarnel-backup).\n  "
+         "heartbeat to PreToolUse + UserPromptSubmit in\n  " + file + ".\n  "
          "IMPORTANT: run /hooks in Codex once to TRUST it — until then it won't fire.\n  Undo any time: tarnelctl "
          "uninstall-codex-hooks\n");
   for (const tarnel::Agent& a : tarnel::agents) {
@@ -69,7 +70,7 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
     expect(h.run("install-" + agent + "-hooks"), 0, already);
     EXPECT_EQ(h.run("uninstall-" + agent + "-hooks").status, 0);
     if (a.ownFile) EXPECT_FALSE(fs::exists(h.file(agent)));
-    else EXPECT_EQ(readFile(h.file(agent)), agent == "cursor" ? "{\n  \"version\": 1\n}" : "{}");
+    else EXPECT_EQ(readFile(h.file(agent)), agent == "cursor" ? "{\n  \"hooks\": {},\n  \"version\": 1\n}" : "{}");
   }
   expect(h.run("uninstall-gemini-hooks"), 0, "No Tarnel hooks found.\n");
   if (!PYTHON3_HAS_JSONSCHEMA)
@@ -86,7 +87,7 @@ TEST(HookCommands, SecondFilesOfDroidAndCopilot) {
   writeFile(settings, mine);
   auto added = h.run("install-droid-hooks").out;
   EXPECT_NE(added.find("to PreToolUse in\n  " + settings.string() + "\n"), std::string::npos) << added;
-  EXPECT_NE(added.find("to UserPromptSubmit in\n  " + h.file("droid").string() + "\n"), std::string::npos) << added;
+  EXPECT_NE(added.find("to UserPromptSubmit in\n  " + h.file("droid").string() + ". "), std::string::npos) << added;
   EXPECT_EQ(readFile(settings), mine.substr(0, mine.size() - 3) + ", " + ours + "]}}");
   expect(h.run("uninstall-droid-hooks"), 0, "✓ Removed Tarnel hooks (2). Restart Droid to apply.\n");
   EXPECT_EQ(readFile(settings) + readFile(h.file("droid")), mine + "{}");
@@ -112,6 +113,14 @@ const std::tuple<std::function<void(const fs::path& file)>, std::string, std::ve
     {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, "Permission denied", asUser},
     {[](auto& f) { padded(f); fs::permissions(f.parent_path(), fs::perms(0555)); }, "Permission denied", asUser},
     {padded, "File too large", {"/bin/sh", "-c", "ulimit -f 2 && exec \"$@\"", "sh", tarnelctl}},
+    {[](auto& f) { padded(f); fs::resize_file(f, 80 << 20); }, "it is 80 MiB, over the 64 MiB that a settings file may "
+     "have — refusing to read it. Check what wrote it.", {tarnelctl}},
+    {[](auto& f) { padded(f); fs::create_hard_link(f, f.string() + ".2"); }, "it has 2 hard links, and its other names "
+     "would keep the old text — refusing to modify it. Make it one file (a symbolic link to it is fine), then run again.",
+     {tarnelctl}},
+    {[](auto& f) { padded(f); for (auto d : {f.parent_path(), f.parent_path().parent_path()}) chown(d.c_str(), 65534, 65534); },
+     "it belongs to another user (uid 0), and the new file would be yours — refusing to modify it. Run this as its owner.",
+     {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--", tarnelctl}},
 };
 
 TEST(HookCommands, FailuresSayWhatAndChangeNothing) {
@@ -134,15 +143,18 @@ TEST(HookCommands, FailuresSayWhatAndChangeNothing) {
 TEST(HookCommands, WritesThroughALinkKeepingModeAndRemovesOldLeftovers) {
   Home h;
   fs::path dotfiles = h.dir.path() / "dotfiles", real = dotfiles / "claude.json", file = h.file("claude");
-  for (std::string name : {".claude.json.tarnel-Abc123", ".claude.json.tarnel-New456", "claude.json"})
-    writeFile(dotfiles / name, "{\"keep\": true}\n");  // two temporaries of runs: an old one, a running one
+  // Temporaries that runs left: an old one, a running one, one of a process that is gone.
+  for (std::string name : {".claude.json.tarnel-Abc123", ".claude.json.tarnel-New456", ".claude.json.tarnel-999999999-0", "claude.json"})
+    writeFile(dotfiles / name, "{\"keep\": true}\n");
   fs::last_write_time(dotfiles / ".claude.json.tarnel-Abc123", fs::file_time_type::clock::now() - std::chrono::hours(2));
   fs::permissions(real, fs::perms(0640));
+  ASSERT_EQ(setxattr(real.c_str(), "user.kept", "v", 1, 0), 0);
   fs::create_directories(file.parent_path());
   fs::create_symlink("../dotfiles/claude.json", file);
   EXPECT_EQ(h.run("install-claude-hooks").status, 0);
   EXPECT_TRUE(fs::is_symlink(file));
   EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640));
+  EXPECT_EQ(getxattr(real.c_str(), "user.kept", nullptr, 0), 1);
   EXPECT_EQ(readFile(file.string() + ".tarnel-backup"), "{\"keep\": true}\n");
   EXPECT_TRUE(readFile(real).starts_with("{\"keep\": true, \"hooks\": {\"PreToolUse\": [{\"hooks\": [{"));
   EXPECT_FALSE(fs::exists(dotfiles / ".claude.json.tarnel-Abc123"));
@@ -156,7 +168,7 @@ TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
     writeFile(program, "#!/bin/sh\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/args\"\n");
     fs::permissions(program, fs::perms(0755));
     for (const tarnel::Agent& a : tarnel::agents) {  // Qwen Code would put a variable's value where "$NAME" stands
-      std::string command = tarnel::ourCommand(a, {program.string(), tarnel::shellWord(program.string()) + " busy", {}, {}});
+      std::string command = tarnel::ourCommand(a, {program.string(), tarnel::shellWord(program.string()) + " busy", {}, {}, {}});
       fs::remove(dir / "args");
       EXPECT_EQ(run({"/bin/sh", "-c", command}).status, 0) << command;
       EXPECT_EQ(readFile(dir / "args"), "busy|") << command;
@@ -165,13 +177,21 @@ TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
     }
   }
   // Copilot CLI denies the tool call when its hook fails: our hook of a program that is gone does not.
-  EXPECT_EQ(run({"/bin/sh", "-c", tarnel::ourCommand(*tarnel::hookCommand("install-copilot-hooks")->agent, {"", "/gone/tarnelctl busy", {}, {}})}).status, 0);
+  EXPECT_EQ(run({"/bin/sh", "-c", tarnel::ourCommand(*tarnel::hookCommand("install-copilot-hooks")->agent, {"", "/gone/tarnelctl busy", {}, {}, {}})}).status, 0);
   EXPECT_FALSE(fs::exists(h.dir.path() / "pwned"));
-  // Installed through a link named otherwise, the hook runs the link; the program still knows it as its own.
+  // Started through a link of another name, or as /proc/self/exe, the hook names the program as tarnelctl.
   fs::path link = h.dir.path() / "tl";
   fs::create_symlink(tarnelctl, link);
-  EXPECT_EQ(h.run("install-cursor-hooks", {link.string()}).status, 0);
-  EXPECT_NE(readFile(h.file("cursor")).find("\"command\": \"" + link.string() + " busy\""), std::string::npos);
+  for (auto argv : {std::vector<std::string>{link.string()}, {"bash", "-c", "exec -a /proc/self/exe \"$0\" \"$1\"", tarnelctl}}) {
+    fs::remove(h.file("cursor"));
+    EXPECT_EQ(h.run("install-cursor-hooks", argv).status, 0);
+    EXPECT_NE(readFile(h.file("cursor")).find("\"command\": \"" + tarnelctl + " busy\""), std::string::npos);
+  }
+  // Hooks that an earlier version wrote through the link, deleted since, are still taken out.
+  std::string text = readFile(h.file("cursor"));
+  for (size_t at; (at = text.find(tarnelctl)) != std::string::npos;) text.replace(at, tarnelctl.size(), link.string());
+  writeFile(h.file("cursor"), text);
+  fs::remove(link);
   expect(h.run("uninstall-cursor-hooks"), 0, "✓ Removed Tarnel hooks (3). Restart the Cursor agent to apply.\n");
 }
 
@@ -190,6 +210,19 @@ TEST(HookCommands, HookOfAGoneProgramIsRepointedAndMovedHooksNeedTrust) {
   expect(h.run("uninstall-codex-hooks"), 0, "✓ Removed Tarnel hooks (1). Restart Codex to apply.\n  Your other hooks in "
          "these events moved up, and Codex trusts a hook by its place:\n  run /hooks in Codex to TRUST them again — "
          "until then they won't fire.\n");
+}
+
+// An empty file has nothing to keep; a name that is no backup (a dangling link) is not named as one.
+TEST(HookCommands, ABackupIsOfContentAndNamedOnlyWhenThere) {
+  for (bool dangling : {false, true}) {
+    Home h;
+    std::string file = h.file("gemini").string(), backup = file + ".tarnel-backup";
+    writeFile(file, dangling ? "{}" : "");
+    if (dangling) fs::create_symlink("nowhere", backup);
+    auto r = h.run("install-gemini-hooks");
+    EXPECT_EQ(r.out.find("backup"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(backup));
+  }
 }
 
 TEST(HookCommands, OutputThatCannotBeWrittenIsAnError) {
@@ -217,18 +250,26 @@ TEST(HookCommands, UnderRootFilesKeepTheirOwner) {
   }
 }
 
-TEST(HookCommands, ConcurrentWritersAreNeverOverwritten) {
-  for (std::string move : {"mv \"$1.new\" \"$1\"", "cp \"$1.new\" \"$1\""}) {  // atomic, then in place
+// Editors numbering their saves while installs and uninstalls run: each save
+// must find the one before it. `make stress` runs this with TARNEL_RACE_SAVES=3000.
+TEST(HookCommands, ConcurrentSavesAreNeverLost) {
+  const char* count = std::getenv("TARNEL_RACE_SAVES");
+  const std::string saves = count ? count : "40";
+  // To a new file renamed over the old; in place; in place slowly, truncated and written a moment later.
+  for (std::string save : {"mv \"$1.new\" \"$1\"", "cat \"$1.new\" > \"$1\"", ": > \"$1\"; sleep 0.005; cat \"$1.new\" >> \"$1\""}) {
     Home h;
     std::string file = h.file("claude").string();
-    writeFile(file, "{\"w\": 0}");
-    writeFile(h.dir.path() / "pad", std::string(1 << 20, 'p'));
-    auto writer = start({"/bin/sh", "-c", "for i in $(seq 1 40); do { printf '{\"w\": %d, \"p\": \"' $i; cat \"$2\";"
-                          " printf '\"}'; } > \"$1.new\"; " + move + "; sleep 0.01; done", "sh", file,
-                          (h.dir.path() / "pad").string()});
-    for (int i = 0; waitpid(writer.pid, nullptr, WNOHANG) == 0; ++i)
-      h.run(i % 2 ? "uninstall-claude-hooks" : "install-claude-hooks");
-    EXPECT_EQ(readFile(file).substr(0, 9), "{\"w\": 40,") << move;
+    writeFile(file, "{\"w\": 0, \"p\": \"\"}");
+    writeFile(h.dir.path() / "pad", std::string(1 << 16, 'p'));
+    auto editor = start({"/bin/sh", "-c", "lost=0; for i in $(seq 1 $3); do head -c 16 \"$1\" | grep -q \"^{.w.: $((i-1)),\" "
+                         "|| lost=$((lost+1)); { printf '{\"w\": %d, \"p\": \"' $i; cat \"$2\"; printf '\"}'; } > \"$1.new\"; " +
+                         save + "; done; echo $lost > \"$1.lost\"", "sh", file, (h.dir.path() / "pad").string(), saves});
+    int installs = 0;
+    for (; waitpid(editor.pid, nullptr, WNOHANG) == 0; ++installs) h.run(installs % 2 ? "uninstall-claude-hooks" : "install-claude-hooks");
+    std::printf("%s: %d installs and uninstalls, saves lost: %s", save.c_str(), installs, readFile(file + ".lost").c_str());
+    EXPECT_EQ(readFile(file + ".lost"), "0\n") << save;
+    EXPECT_EQ(readFile(file).substr(0, 7 + saves.size()), "{\"w\": " + saves + ",") << save;
+    EXPECT_TRUE(!fs::exists(file + ".tarnel-backup") || readFile(file + ".tarnel-backup").starts_with("{\"w\": ")) << save;
   }
 }
 

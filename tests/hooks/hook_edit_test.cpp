@@ -6,7 +6,6 @@
 #include "settings/settings_json.h"
 
 #include <gtest/gtest.h>
-#include <pwd.h>
 
 #include "test_support.h"
 
@@ -19,7 +18,8 @@ const Agent& agent(const std::string& word) { return *hookCommand("install-" + w
 
 // We run as /t/tarnelctl; /opt/tl is the same file under another name; what is under /gone/ was removed.
 const HookRules rules{"/t/tarnelctl", "/t/tarnelctl busy", [](auto& p) { return p == "/opt/tl"; },
-                      [](auto& p) { return p.starts_with("/gone/"); }};
+                      [](auto& p) { return p.starts_with("/gone/"); },
+                      [](auto& p) { return p.starts_with("/dead/"); }};
 
 using Text = std::optional<std::string>;
 
@@ -114,13 +114,9 @@ struct Place {
   std::string pathOrError, shown = "";                   // no `shown`: refused with that error
 };
 
-const std::string passwordHome = getpwuid(getuid())->pw_dir;
-
 const Place places[] = {
-    {"claude", {{"CLAUDE_CONFIG_DIR", ""}}, "/h/.claude/settings.json", "~/.claude/settings.json"},
-    {"claude", {{"HOME", nullptr}}, passwordHome + "/.claude/settings.json", "~/.claude/settings.json"},
-    {"cursor", {{"HOME", ""}}, passwordHome + "/.cursor/hooks.json", "~/.cursor/hooks.json"},
-    {"claude", {{"CLAUDE_CONFIG_DIR", "/c/d"}}, "/c/d/settings.json", "/c/d/settings.json"},
+    {"claude", {{"CLAUDE_CONFIG_DIR", ""}}, "/.claude/settings.json", "~/.claude/settings.json"},
+    {"claude", {{"CLAUDE_CONFIG_DIR", "/c/d"}, {"HOME", nullptr}}, "/c/d/settings.json", "/c/d/settings.json"},
     {"gemini", {{"GEMINI_CLI_HOME", "/g/"}}, "/g/.gemini/settings.json", "/g/.gemini/settings.json"},
     {"codex", {{"CODEX_HOME", "/"}}, "/hooks.json", "/hooks.json"},
     {"codex", {{"CODEX_HOME", "/nonexistent"}},
@@ -129,12 +125,19 @@ const Place places[] = {
     {"qwen", {{"QWEN_HOME", "/q"}}, "/q/settings.json", "/q/settings.json"},
     {"copilot", {{"COPILOT_HOME", "/c"}}, "/c/hooks/tarnel.json", "/c/hooks/tarnel.json"},
     {"droid", {{"FACTORY_HOME_OVERRIDE", "/f"}}, "/f/.factory/hooks.json", "/f/.factory/hooks.json"},
+    // A bad home is an error, never made up from elsewhere nor made.
+    {"claude", {{"HOME", nullptr}}, "tarnelctl: HOME is not set — set it to your home folder, or set CLAUDE_CONFIG_DIR."},
+    {"cursor", {{"HOME", ""}}, "tarnelctl: HOME is not set — set it to your home folder."},
+    {"codex", {{"HOME", "nohome/x"}},
+     "tarnelctl: HOME is \"nohome/x\", which is not an absolute path — set it to your home folder, or set CODEX_HOME."},
+    {"gemini", {{"HOME", "/nonexistent"}},
+     "tarnelctl: HOME names /nonexistent, which is not a folder — set it to your home folder, or set GEMINI_CLI_HOME."},
 };
 
 TEST(SettingsLocation, FromTheAgentsVariableOrTheHome) {
   for (const Place& p : places) {
     for (const Agent& a : agents) unsetenv(std::string(a.dirVariable).c_str());
-    setenv("HOME", "/h/", 1);
+    setenv("HOME", "/", 1);
     for (auto [name, value] : p.env) value ? setenv(name, value, 1) : unsetenv(name);
     try {
       SettingsPath where = locate(*hookCommand("install-" + std::string(p.agent) + "-hooks")->agent);
