@@ -1,6 +1,6 @@
 # Run by CPack on the staged tree of the Debian package, before it is packed:
 # what Debian's policy asks of a package beyond `cmake --install`. The manual
-# pages compressed, the zsh completion where Debian's zsh looks, the licence as
+# pages compressed, the zsh completion where Debian's zsh looks, the user unit where Debian's are, the licence as
 # a machine-readable copyright file, the changelog, and the one lintian tag
 # that is meant (see packaging/debian/lintian-overrides).
 set(usr ${CPACK_TEMPORARY_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX})
@@ -13,6 +13,9 @@ execute_process(COMMAND gzip -9n ${pages} COMMAND_ERROR_IS_FATAL ANY)
 file(MAKE_DIRECTORY ${usr}/share/zsh/vendor-completions)
 file(RENAME ${usr}/share/zsh/site-functions/_tarnelctl ${usr}/share/zsh/vendor-completions/_tarnelctl)
 file(REMOVE_RECURSE ${usr}/share/zsh/site-functions)
+file(MAKE_DIRECTORY ${usr}/lib/systemd/user)
+file(RENAME ${usr}/share/systemd/user/tarneld.service ${usr}/lib/systemd/user/tarneld.service)
+file(REMOVE_RECURSE ${usr}/share/systemd)
 
 file(READ ${debian}/changelog changelog)
 if(NOT changelog MATCHES "^${CPACK_PACKAGE_NAME} \\(${CPACK_PACKAGE_VERSION}\\) ")

@@ -20,7 +20,8 @@ set(CPACK_PACKAGE_CONTACT "Tarnel developers <dev@tarnel.dev>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "tarnelctl sends commands to the Tarnel application and prints its
 replies, and installs an opt-in heartbeat hook for AI coding agents (Claude
-Code, Codex, Gemini CLI, Cursor) that keeps the computer awake while they work.
+Code, Codex, Gemini CLI, Cursor, Qwen Code, GitHub Copilot CLI, Factory Droid)
+that keeps the computer awake while they work.
 On Linux, tarneld is that application: a user service that answers those
 commands and holds a systemd-logind inhibitor while anything needs the machine.")
 set(CPACK_STRIP_FILES ON)
@@ -39,12 +40,14 @@ endif()
 include(CPack)
 
 # tarneld (Linux), its manual page and its systemd user unit. The unit names the
-# installed program, so it is written when installing, under the prefix of that install.
+# installed program, so it is written when installing, under the prefix of that
+# install. share/systemd/user is where systemd's user instance looks under /usr,
+# /usr/local and ~/.local alike (the Debian package moves it to Debian's place).
 if(NOT APPLE)
   configure_file(man/tarneld.1.in man/tarneld.1 @ONLY)
   install(TARGETS tarneld RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/man/tarneld.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(CODE "set(TARNELD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tarneld\")
     configure_file(${PROJECT_SOURCE_DIR}/systemd/tarneld.service.in ${PROJECT_BINARY_DIR}/systemd/tarneld.service @ONLY)")
-  install(FILES ${PROJECT_BINARY_DIR}/systemd/tarneld.service DESTINATION lib/systemd/user)
+  install(FILES ${PROJECT_BINARY_DIR}/systemd/tarneld.service DESTINATION ${CMAKE_INSTALL_DATADIR}/systemd/user)
 endif()

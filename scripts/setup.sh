@@ -23,7 +23,7 @@ debian_packages() {
     demo) printf '%s required\n' dbus-daemon python3-dbusmock python3-dbus python3-gi systemd ;;
     test)
       # GNUstep Base and its gdnc: the Foundation back end, built with gcc, for its tests.
-      printf '%s required\n' libgtest-dev dbus-daemon dbus-bin clang libclang-rt-dev mandoc \
+      printf '%s required\n' libgtest-dev dbus-daemon dbus-bin clang libclang-rt-dev mandoc patch \
         gobjc gobjc++ gnustep-make libgnustep-base-dev gnustep-base-runtime
       # Each of these has tests that skip without it.
       printf '%s optional\n' python3-jsonschema python3-dbusmock python3-dbus python3-gi systemd \

@@ -79,8 +79,11 @@ void checkAgent(Report& report, const Agent& agent, const HookRules& rules) {
   try {
     where = locate(agent);
   } catch (const SettingsError& error) {
+    // Said under the agent's name, the program's own name before it is noise.
+    std::string_view what = error.what();
+    if (what.starts_with("tarnelctl: ")) what.remove_prefix(std::string_view("tarnelctl: ").size());
     report.heading(name + ":");
-    return report.line(Mark::bad, "", error.what());
+    return report.line(Mark::bad, "", std::string(what));
   }
   report.heading(name + ": " + where.shown);
   std::vector<FoundHook> hooks;

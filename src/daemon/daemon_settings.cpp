@@ -1,6 +1,7 @@
 #include "daemon/daemon_settings.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,6 +39,7 @@ std::string setLine(std::string_view line, Settings& settings) {
 LoadedSettings parseSettings(std::string_view text) {
   LoadedSettings loaded;
   int number = 0;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a byte order mark some editors write
   while (!text.empty()) {
     size_t end = text.find('\n');
     std::string_view line = trim(text.substr(0, end));
@@ -62,6 +64,10 @@ std::string settingsPath() {
 }
 
 LoadedSettings loadSettings(const std::string& path) {
+  // A folder opens as a stream that reads nothing: it would pass for an empty file.
+  struct stat status;
+  if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+    return {Settings(), path + ": is not a file; using the defaults"};
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     if (errno == ENOENT) return {};

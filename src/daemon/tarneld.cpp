@@ -8,6 +8,7 @@
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -183,7 +184,12 @@ int main(int argc, char** argv) {
       (r = sd_event_source_set_enabled(d.timer, SD_EVENT_OFF)) < 0)
     return fail("cannot make a timer", r);
 
-  if ((r = sd_bus_open_user(&d.bus)) < 0) return fail("cannot connect to the session bus", r);
+  if ((r = sd_bus_open_user(&d.bus)) == -ENOMEDIUM) {
+    fputs("tarneld: no session bus: neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set; "
+          "start it in your login session: systemctl --user start tarneld\n", stderr);
+    return 1;
+  }
+  if (r < 0) return fail("cannot connect to the session bus", r);
   r = sd_bus_request_name(d.bus, busName, 0);
   if (r == -EEXIST) {
     fputs("tarneld: another tarneld already runs in this session\n", stderr);

@@ -99,6 +99,8 @@ TEST(CommandLine, DoctorReadsEveryAgentAndAsksTheApplication) {
   auto r = run({tarnelctl, "doctor"}, env);
   EXPECT_EQ(std::pair(r.out, r.status), std::pair(expected + "Tarnel:\n  ! status                no answer within 2.0 s — is the app running?\n", 1));
   EXPECT_EQ(snapshot(home.path()), before);
+  env["HOME"] = std::nullopt;  // no HOME: each agent says so, in words of its own
+  EXPECT_NE(run({tarnelctl, "doctor"}, env).out.find("\ncursor:\n  ✗ HOME is not set — set it to your home folder.\n"), std::string::npos);
 }
 
 }  // namespace

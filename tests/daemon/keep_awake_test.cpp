@@ -63,11 +63,11 @@ TEST(DaemonSettingsTest, AgentMinutesOrTheDefaultsWithTheLineAndWhatIsWrong) {
     {"agent-minutes = 1000001", 10, "line 1: agent-minutes must be a whole number of minutes from 1 to 1000000"},
     {"agent-minutes = 5\n\nagent = 5\n", 10, "line 3: unknown setting \"agent\" (known: agent-minutes)"},
     {"agent-minutes 5", 10, "line 1: expected \"name = value\""},
+    {"\xEF\xBB\xBF agent-minutes = 7", 7, ""},
   };
-  for (const auto& [text, minutes, problem] : cases) {
-    EXPECT_EQ(parseSettings(text).settings.agentMinutes, minutes) << text;
-    EXPECT_EQ(parseSettings(text).problem, problem) << text;
-  }
+  for (const auto& [text, minutes, problem] : cases)
+    EXPECT_EQ(std::pair(parseSettings(text).settings.agentMinutes, parseSettings(text).problem), std::pair(minutes, problem)) << text;
+  EXPECT_EQ(loadSettings("/").problem, "/: is not a file; using the defaults");
 }
 
 }  // namespace

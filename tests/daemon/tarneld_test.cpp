@@ -81,6 +81,7 @@ TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
     for (size_t at = log.find(call); at != std::string::npos; at = log.find(call, at + 1)) ++seen;
     EXPECT_EQ(seen, calls);
   }
+  EXPECT_EQ(ts::run({TARNELD_PATH}, session.env_).err, "tarneld: another tarneld already runs in this session\n");
   kill(session.daemon_->pid, SIGTERM);
   EXPECT_EQ(ts::finish(*session.daemon_, 5s).status, 0);
   EXPECT_EQ(session.inhibitors(released), released);

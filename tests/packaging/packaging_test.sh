@@ -22,11 +22,11 @@ words=$({ { "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-
   printf '%s\n' doctor --version; } | sort -u)
 files='bin/tarnelctl
 bin/tarneld
-lib/systemd/user/tarneld.service
 share/bash-completion/completions/tarnelctl
 share/fish/vendor_completions.d/tarnelctl.fish
 share/man/man1/tarnelctl.1
 share/man/man1/tarneld.1
+share/systemd/user/tarneld.service
 share/zsh/site-functions/_tarnelctl'
 prefix=$scratch/stage/usr/local
 case $check in bash | zsh | fish) DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr/local >/dev/null ;; esac
@@ -84,7 +84,7 @@ deb)
   cpack --config "$build/CPackConfig.cmake" -B "$scratch" >cpack.log 2>&1 || fail "$(cat cpack.log)"
   deb=$scratch/tarnelctl_${version}_$(dpkg --print-architecture).deb
   # Debian's places: the manual page compressed, zsh's completion where Debian's zsh looks.
-  [[ $(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort) == "$({ sed -e 's|\.1$|.1.gz|' -e 's|site-functions|vendor-completions|' \
+  [[ $(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $NF}' | sort) == "$({ sed -e 's|\.1$|.1.gz|' -e 's|site-functions|vendor-completions|' -e 's|share/systemd|lib/systemd|' \
       <<<"$files"; printf 'share/%s\n' doc/tarnelctl/{changelog.gz,copyright} lintian/overrides/tarnelctl; } | sort | sed 's|^|./usr/|')" ]] || fail "contents"
   [[ $(dpkg-deb -f "$deb" Package Version) == "Package: tarnelctl"$'\n'"Version: $version" ]] || fail "metadata"
   grep -q "url .*/tarnelctl-$version.tar.gz\"$" "$root/packaging/homebrew/tarnelctl.rb" || fail "formula version"
