@@ -67,10 +67,14 @@ std::optional<std::string> doubleQuoted(std::string_view word, size_t& at) {
 }
 
 /// Where the program may have been started from: `invoked` itself when it is
-/// an absolute path, or each place the shell looks for a bare name on PATH.
+/// a path (below the working folder when relative), or each place the shell
+/// looks for a bare name on PATH.
 std::vector<std::string> startedAs(std::string_view invoked) {
   if (invoked.starts_with('/')) return {std::string(invoked)};
   std::vector<std::string> places;
+  std::error_code error;
+  if (auto here = std::filesystem::current_path(error); invoked.find('/') != std::string_view::npos && !error)
+    places.push_back((here / invoked).string());
   const char* path = std::getenv("PATH");
   if (invoked.empty() || invoked.find('/') != std::string_view::npos || !path) return places;
   for (std::string_view dirs = path; !dirs.empty();) {

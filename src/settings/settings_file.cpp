@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -68,16 +69,19 @@ fs::path linkTarget(const SettingsPath& where) {
 /// Makes the file's missing folders below `where.base`, each owned like the
 /// folder it is made in; never that folder nor anything above it, so that a
 /// wrong home is not made up.
-void makeFolders(const SettingsPath& where, const fs::path& dir) {
+/// Without `make`, only refuses as it would.
+void makeFolders(const SettingsPath& where, const fs::path& dir, bool make = true) {
   struct stat status;
   if (stat(dir.c_str(), &status) == 0) return;
   fs::path parent = dir.parent_path(), below = parent.lexically_relative(fs::path(where.base).lexically_normal());
   if (stat(parent.c_str(), &status) != 0) {
     if (below.empty() || below == "." || *below.begin() == "..")
       fail(where, "its folder's parent, " + parent.string() + ", does not exist — create it first.");
-    makeFolders(where, parent);
+    makeFolders(where, parent, make);
+    if (!make) return;
     if (stat(parent.c_str(), &status) != 0) failWithErrno(where, errno);
   }
+  if (!make) return;
   if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) failWithErrno(where, errno);
   if (runningAsRoot()) (void)chown(dir.c_str(), status.st_uid, status.st_gid);
 }
@@ -373,6 +377,18 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   }
   flushFolder(target.parent_path());
   return true;
+}
+
+void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_t size, bool remove) {
+  struct rlimit limit;  // the write of a file over the size limit would fail
+  if (!remove && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur)
+    failWithErrno(where, EFBIG);
+  fs::path target = remove ? fs::path(where.path) : linkTarget(where);
+  if (read.status && !remove) checkReplaceable(where, *read.status);
+  if (!read.status) makeFolders(where, target.parent_path(), false);
+  fs::path dir = target.parent_path();  // the folder that gets the new name, or the first one that exists above it
+  while (access(dir.c_str(), F_OK) != 0 && dir != dir.parent_path()) dir = dir.parent_path();
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) failWithErrno(where, errno);
 }
 
 bool removeSettings(const SettingsPath& where, const SettingsRead& read) {

@@ -88,6 +88,11 @@ bool hasBackup(const SettingsPath& where);
 /// one hard link or another user's file, which a new file would cut off or take over.
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces);
 
+/// Throws what replaceSettings with `size` bytes (or, with `remove`,
+/// removeSettings) would throw before writing anything: what a dry run must
+/// say, changing nothing.
+void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_t size, bool remove = false);
+
 /// Deletes the file that `read` came from (keeping its backup). False, with
 /// nothing deleted, when it is no longer the one that was read. Throws SettingsError.
 bool removeSettings(const SettingsPath& where, const SettingsRead& read);

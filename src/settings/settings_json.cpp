@@ -103,6 +103,8 @@ public:
       at = firstValueAt(text);
       reason = "expected '{' or '['";
     }
+    // The parser takes a NUL byte for the end; a file that a crash left zero-filled holds nothing else.
+    if (refusal_ == Refusal::syntax && at < text.size() && text[at] == '\0') reason = "unexpected NUL byte";
     auto [line, column] = lineAndColumn(text, at);
     return JsonSyntaxError(line, column, reason, refusal_ == Refusal::syntax && at >= text.size());
   }
