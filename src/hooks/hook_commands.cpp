@@ -138,7 +138,7 @@ bool store(const Agent& agent, const Course& course, const HookPlan& planned, Ho
     return false;
   }
   // The first run over content backs it up; a dry run says what the real run would.
-  bool backup = hasBackup(where) || (course.dryRun && bytes && !bytes->empty());
+  bool backup = course.dryRun && !gone ? wouldBackUp(where, *planned.read) : hasBackup(where);
   outcome.message = planned.message(backup);
   if (gone) outcome.message += "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
   return true;

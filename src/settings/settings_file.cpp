@@ -335,6 +335,12 @@ bool hasBackup(const SettingsPath& where) {
   return stat(backupOf(where).c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool wouldBackUp(const SettingsPath& where, const SettingsRead& read) {
+  struct stat status;
+  return hasBackup(where) ||
+         (read.bytes && !read.bytes->empty() && lstat(backupOf(where).c_str(), &status) != 0 && errno == ENOENT);
+}
+
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces) {
   signal(SIGXFSZ, SIG_IGN);  // past a file size limit, write must fail with EFBIG rather than kill us
   fs::path target = linkTarget(where);

@@ -79,6 +79,10 @@ inline constexpr std::string_view backupSuffix = ".tarnel-backup";
 /// Whether the backup of the file at `where` exists.
 bool hasBackup(const SettingsPath& where);
 
+/// Whether the backup exists after replacing the file that `read` came from:
+/// it exists, or the file has content and nothing stands at the backup's name.
+bool wouldBackUp(const SettingsPath& where, const SettingsRead& read);
+
 /// Puts the text made of `pieces` in place of the file that `read` came from
 /// (through a symbolic link, at its target): makes the file's missing folder
 /// (not its parents), keeps the first backup of non-empty content, and swaps in
