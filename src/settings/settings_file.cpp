@@ -29,7 +29,24 @@ namespace fs = std::filesystem;
 [[noreturn]] void fail(const SettingsPath& where, const std::string& reason) {
   throw SettingsError(where.shown + ": " + reason);
 }
-[[noreturn]] void failWithErrno(const SettingsPath& where, int error) { fail(where, std::strerror(error)); }
+/// The system's reason for `error`, and what to do about it where there is something to do.
+std::string reasonAndRemedy(int error) {
+  std::string reason = std::strerror(error);
+  switch (error) {
+    case EACCES:
+    case EPERM: return reason + " — give your user read and write permission on it and its folder, or run as their owner.";
+    case EROFS: return reason + " — its file system is mounted read-only: edit the file where it is writable.";
+    case EISDIR: return reason + " — a folder has the file's name: move it away, then run again.";
+    case ENOTDIR: return reason + " — a file stands where its path needs a folder: move it away, then run again.";
+    case ELOOP: return reason + " — its symbolic links lead round in a circle: point the link at a file.";
+    case ENOSPC:
+    case EDQUOT: return reason + " — free some space, then run again.";
+    case EFBIG: return reason + " — the size limit for files (ulimit -f) is below the new file's: raise it, then run again.";
+    default: return reason;
+  }
+}
+
+[[noreturn]] void failWithErrno(const SettingsPath& where, int error) { fail(where, reasonAndRemedy(error)); }
 
 bool runningAsRoot() { return geteuid() == 0; }
 
@@ -306,7 +323,7 @@ SettingsRead readSettings(const SettingsPath& where) {
   struct stat status;
   if (fstat(fd, &status) != 0) failWithErrno(where, errno);
   if (S_ISDIR(status.st_mode)) failWithErrno(where, EISDIR);
-  if (!S_ISREG(status.st_mode)) fail(where, "not a regular file");
+  if (!S_ISREG(status.st_mode)) fail(where, "not a regular file — put the settings file there (a symbolic link to one is fine).");
   auto tooLarge = [&](std::uint64_t size) {
     fail(where, "it is " + std::to_string(size >> 20) + " MiB, over the " + std::to_string(settingsSizeLimit >> 20) +
                     " MiB that a settings file may have — refusing to read it. Check what wrote it.");

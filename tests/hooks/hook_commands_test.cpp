@@ -116,15 +116,21 @@ void padded(const fs::path& f) { writeFile(f, "{\"padding\": \"" + std::string(3
 const std::vector<std::string> asUser = geteuid() != 0 ? std::vector<std::string>{tarnelctl}
     : std::vector<std::string>{"setpriv", "--bounding-set=-dac_override,-dac_read_search", "--", tarnelctl};
 
+const std::string denied = "Permission denied — give your user read and write permission on it and its folder, or run "
+                          "as their owner.";
+
 /// How to break the file, what the error says after its name, and how to run tarnelctl.
 const std::tuple<std::function<void(const fs::path& file)>, std::string, std::vector<std::string>> failures[] = {
-    {[](auto& f) { fs::create_directories(f); }, "Is a directory", {tarnelctl}},
-    {[](auto& f) { fs::create_directories(f.parent_path()); mkfifo(f.c_str(), 0600); }, "not a regular file", {tarnelctl}},
-    {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink(f, f); }, "Too many levels of symbolic links",
-     {tarnelctl}},
-    {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, "Permission denied", asUser},
-    {[](auto& f) { padded(f); fs::permissions(f.parent_path(), fs::perms(0555)); }, "Permission denied", asUser},
-    {padded, "File too large", {"/bin/sh", "-c", "ulimit -f 2 && exec \"$@\"", "sh", tarnelctl}},
+    {[](auto& f) { fs::create_directories(f); }, "Is a directory — a folder has the file's name: move it away, then run "
+     "again.", {tarnelctl}},
+    {[](auto& f) { fs::create_directories(f.parent_path()); mkfifo(f.c_str(), 0600); }, "not a regular file — put the "
+     "settings file there (a symbolic link to one is fine).", {tarnelctl}},
+    {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink(f, f); }, "Too many levels of symbolic links"
+     " — its symbolic links lead round in a circle: point the link at a file.", {tarnelctl}},
+    {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, denied, asUser},
+    {[](auto& f) { padded(f); fs::permissions(f.parent_path(), fs::perms(0555)); }, denied, asUser},
+    {padded, "File too large — the size limit for files (ulimit -f) is below the new file's: raise it, then run again.",
+     {"/bin/sh", "-c", "ulimit -f 2 && exec \"$@\"", "sh", tarnelctl}},
     {[](auto& f) { padded(f); fs::resize_file(f, 80 << 20); }, "it is 80 MiB, over the 64 MiB that a settings file may "
      "have — refusing to read it. Check what wrote it.", {tarnelctl}},
     {[](auto& f) { padded(f); fs::create_hard_link(f, f.string() + ".2"); }, "it has 2 hard links, and its other names "
