@@ -85,8 +85,7 @@ fs::path linkTarget(const SettingsPath& where) {
 
 /// Makes the file's missing folders below `where.base`, each owned like the
 /// folder it is made in; never that folder nor anything above it, so that a
-/// wrong home is not made up.
-/// Without `make`, only refuses as it would.
+/// wrong home is not made up. Without `make`, it only refuses as it would.
 void makeFolders(const SettingsPath& where, const fs::path& dir, bool make = true) {
   struct stat status;
   if (stat(dir.c_str(), &status) == 0) return;
