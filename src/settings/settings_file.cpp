@@ -89,6 +89,10 @@ fs::path linkTarget(const SettingsPath& where) {
 void makeFolders(const SettingsPath& where, const fs::path& dir, bool make = true) {
   struct stat status;
   if (stat(dir.c_str(), &status) == 0) return;
+  std::error_code error;
+  if (auto target = fs::read_symlink(dir, error); !error)
+    fail(where, dir.filename().string() + " is a symbolic link to " + target.string() + ", which does not exist — " +
+                    "create that folder, or remove the link.");
   fs::path parent = dir.parent_path(), below = parent.lexically_relative(fs::path(where.base).lexically_normal());
   if (stat(parent.c_str(), &status) != 0) {
     if (below.empty() || below == "." || *below.begin() == "..")

@@ -125,6 +125,8 @@ const std::tuple<std::function<void(const fs::path& file)>, std::string, std::ve
      "again.", {tarnelctl}},
     {[](auto& f) { fs::create_directories(f.parent_path()); mkfifo(f.c_str(), 0600); }, "not a regular file — put the "
      "settings file there (a symbolic link to one is fine).", {tarnelctl}},
+    {[](auto& f) { fs::create_directory_symlink("nowhere", f.parent_path()); }, ".claude is a symbolic link to nowhere, "
+     "which does not exist — create that folder, or remove the link.", {tarnelctl}},
     {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink(f, f); }, "Too many levels of symbolic links"
      " — its symbolic links lead round in a circle: point the link at a file.", {tarnelctl}},
     {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, denied, asUser},
