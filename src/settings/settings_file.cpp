@@ -35,7 +35,7 @@ std::string reasonAndRemedy(int error) {
   switch (error) {
     case EACCES:
     case EPERM: return reason + " — give your user read and write permission on it and its folder, or run as their owner.";
-    case EROFS: return reason + " — its file system is mounted read-only: edit the file where it is writable.";
+    case EROFS: return reason + " — make the change where the file comes from, or put a writable copy in its place.";
     case EISDIR: return reason + " — a folder has the file's name: move it away, then run again.";
     case ENOTDIR: return reason + " — a file stands where its path needs a folder: move it away, then run again.";
     case ELOOP: return reason + " — its symbolic links lead round in a circle: point the link at a file.";
