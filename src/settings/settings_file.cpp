@@ -378,6 +378,7 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   if (read.bytes) backUp(where, read);
   NewFile file(where, target);
   file.fill(pieces, read.status ? read.status->st_mode & 07777 : defaultFileMode(), like, read.file.fd());
+  const struct stat written = file.status();
   if (!read.status) {  // a new file: linked to its name, which fails when another program made one meanwhile
     if (!file.link(dest)) return false;
   } else if (!isAsRead(dest, read, false)) {
@@ -385,10 +386,13 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   } else if (std::string aside = file.named(); swapFiles(aside, dest)) {
     // `aside` now holds the file that was at `dest`: it must be the one that was read, as it was read.
     if (!isAsRead(aside, read)) {
-      // Give it back, unless another program has meanwhile put its own file at `dest`; should one do
-      // so during the swap back, its file is what came to `aside`: put that one at `dest` again.
+      // Give it back, unless another program has meanwhile put its own file at `dest`, or saved in place
+      // into ours there (a save newer than the one swapped out: it stays); should one put its file at
+      // `dest` during the swap back, that file is what came to `aside`: put it at `dest` again.
       struct stat there, ours = file.status();
-      if (lstat(dest.c_str(), &there) == 0 && sameFile(there, ours) && swapFiles(aside, dest) &&
+      bool savedInto = ours.st_size != written.st_size || modifiedAt(ours).tv_sec != modifiedAt(written).tv_sec ||
+                       modifiedAt(ours).tv_nsec != modifiedAt(written).tv_nsec;
+      if (!savedInto && lstat(dest.c_str(), &there) == 0 && sameFile(there, ours) && swapFiles(aside, dest) &&
           lstat(aside.c_str(), &there) == 0 && !sameFile(there, ours))
         swapFiles(aside, dest);
       return false;
