@@ -49,6 +49,10 @@ std::string runningExecutable() {
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+/// Whether `path` is one of the kernel's aliases, which name another file for
+/// each process that looks: run by an agent's shell, /proc/self/exe is that shell.
+bool isKernelAlias(std::string_view path) { return path.starts_with("/proc/") || path.starts_with("/dev/fd/"); }
+
 /// The text of the double-quoted piece that opens at `at`, and where it ends;
 /// nothing when it holds an expansion or does not end.
 std::optional<std::string> doubleQuoted(std::string_view word, size_t& at) {
@@ -67,10 +71,14 @@ std::optional<std::string> doubleQuoted(std::string_view word, size_t& at) {
 }
 
 /// Where the program may have been started from: `invoked` itself when it is
-/// an absolute path, or each place the shell looks for a bare name on PATH.
+/// a path (below the working folder when relative), or each place the shell
+/// looks for a bare name on PATH.
 std::vector<std::string> startedAs(std::string_view invoked) {
   if (invoked.starts_with('/')) return {std::string(invoked)};
   std::vector<std::string> places;
+  std::error_code error;
+  if (auto here = std::filesystem::current_path(error); invoked.find('/') != std::string_view::npos && !error)
+    places.push_back((here / invoked).string());
   const char* path = std::getenv("PATH");
   if (invoked.empty() || invoked.find('/') != std::string_view::npos || !path) return places;
   for (std::string_view dirs = path; !dirs.empty();) {
@@ -89,7 +97,7 @@ std::string ourName(const std::string& started, const std::string& running, cons
   for (int hops = 0; hops < 40; ++hops) {
     std::string text = path.string();
     struct stat status;
-    if (path.filename() == "tarnelctl" && !text.starts_with("/proc/") && !text.starts_with("/dev/fd/")) {
+    if (path.filename() == "tarnelctl" && !isKernelAlias(text)) {
       std::string normal = path.lexically_normal().string();  // "bin/../lib/x" names the same file unless a link says otherwise
       return stat(normal.c_str(), &status) == 0 && sameFile(status, self) ? normal : text;
     }
@@ -143,7 +151,8 @@ std::optional<std::string> busyProgram(std::string_view command) {
 }
 
 bool isOurProgram(const std::string& program, const HookRules& rules) {
-  return program.substr(program.rfind('/') + 1) == "tarnelctl" || rules.isRunning(program);
+  // Only an earlier version of ours, started by such a name, wrote a kernel alias into a hook.
+  return program.substr(program.rfind('/') + 1) == "tarnelctl" || rules.isRunning(program) || isKernelAlias(program);
 }
 
 HookRules runningProgramRules() {
@@ -162,12 +171,12 @@ HookRules runningProgramRules() {
 
   auto isRunning = [self, known](const std::string& program) {
     struct stat status;
-    return known && stat(program.c_str(), &status) == 0 && sameFile(status, self);
+    return known && !isKernelAlias(program) && stat(program.c_str(), &status) == 0 && sameFile(status, self);
   };
-  auto isGone = [](const std::string& program) {
+  auto isGone = [](const std::string& program) {  // a kernel alias runs whatever looks at it, never us
     struct stat status;
-    return program.starts_with('/') &&
-           (stat(program.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || access(program.c_str(), X_OK) != 0);
+    return program.starts_with('/') && (isKernelAlias(program) || stat(program.c_str(), &status) != 0 ||
+                                        !S_ISREG(status.st_mode) || access(program.c_str(), X_OK) != 0);
   };
   auto isDeadName = [](const std::string& program) {
     struct stat status;

@@ -35,7 +35,8 @@ struct HookRules {
 };
 
 /// Whether a hook that runs `program` is ours: its last component is
-/// "tarnelctl", or it is the running executable under another name.
+/// "tarnelctl", or it is the running executable under another name, or a
+/// kernel alias such as /proc/self/exe (which `isGone` counts as gone).
 bool isOurProgram(const std::string& program, const HookRules& rules);
 
 /// The rules for the running program. Its path is found from the one it was

@@ -130,6 +130,7 @@ bool store(const Agent& agent, const Course& course, const HookPlan& planned, Ho
   const auto& bytes = planned.read->bytes;
   bool gone = deletes(agent, planned);
   if (course.dryRun) {
+    checkChange(where, *planned.read, gone ? 0 : planned.text->str().size(), gone);
     std::string_view before = bytes ? std::string_view(*bytes) : std::string_view();
     EditedText after = gone ? EditedText(before, {{{0, before.size()}, ""}}) : *planned.text;
     outcome.diff += unifiedDiff(after, bytes ? where.path : "/dev/null", gone ? "/dev/null" : where.path);
@@ -137,7 +138,7 @@ bool store(const Agent& agent, const Course& course, const HookPlan& planned, Ho
     return false;
   }
   // The first run over content backs it up; a dry run says what the real run would.
-  bool backup = hasBackup(where) || (course.dryRun && bytes && !bytes->empty());
+  bool backup = course.dryRun && !gone ? wouldBackUp(where, *planned.read) : hasBackup(where);
   outcome.message = planned.message(backup);
   if (gone) outcome.message += "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
   return true;
@@ -177,14 +178,28 @@ HookOutcome joined(HookOutcome first, const HookOutcome& second) {
   return {first.message + "\n" + second.message, true, first.removed + second.removed, first.diff + second.diff};
 }
 
+/// `done`, the course on the file of `agent`, then `next`; when `next` fails
+/// after `done` changed that file, the error says so.
+HookOutcome inTurn(const HookOutcome& done, const Agent& agent, const Course& course,
+                   const std::function<HookOutcome()>& next) {
+  try {
+    return joined(done, next());
+  } catch (const SettingsError& error) {
+    if (!done.wrote || course.dryRun) throw;
+    throw SettingsError(error.what() + ("\n  " + locate(agent).shown) + " was changed all the same: " + done.message);
+  }
+}
+
 /// Droid: an event's hooks come from hooks.json when it has a key for the
 /// event, else from settings.json. Ours goes where the user's hooks for that
-/// event already are; uninstall takes it out of both. Each file then runs its
-/// own course, read again and replaced only if unchanged.
+/// event already are; uninstall takes it out of both, settings.json first, so
+/// that no event list goes from hooks.json while ours in settings.json stays.
+/// Each file runs its own course, read again and replaced only if unchanged.
 HookOutcome runPerEvent(const HookCommand& command, const Course& course) {
   const Agent &first = *command.agent, &second = *first.second;
   if (command.verb == Verb::uninstall) {
-    HookOutcome both = joined(runOnFile({Verb::uninstall, &second}, course), runOnFile(command, course));
+    HookOutcome both = inTurn(runOnFile({Verb::uninstall, &second}, course), second, course,
+                              [&] { return runOnFile(command, course); });
     if (both.wrote) both.message = uninstallMessage(first, both.removed, false);
     return both;
   }
@@ -193,8 +208,8 @@ HookOutcome runPerEvent(const HookCommand& command, const Course& course) {
   for (std::size_t e = 0; e < first.events.size(); ++e)
     (!inFirst[e].listed && inSecond[e].listed ? toSecond : toFirst).push_back(first.events[e]);
   HookOutcome none{std::string(alreadyInstalled), false, 0, ""};
-  return joined(toSecond.empty() ? none : runOnFile({Verb::install, &second}, course, toSecond),
-                toFirst.empty() ? none : runOnFile(command, course, toFirst));
+  return inTurn(toSecond.empty() ? none : runOnFile({Verb::install, &second}, course, toSecond), second, course,
+                [&] { return toFirst.empty() ? none : runOnFile(command, course, toFirst); });
 }
 
 /// Copilot CLI runs the hooks of its settings.json beside those of our file:

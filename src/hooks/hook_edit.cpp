@@ -211,12 +211,37 @@ std::optional<std::string> programOf(const Agent& agent, const json& handler) {
   return busyProgram(command->get_ref<const std::string&>());
 }
 
-/// Whether `handler` is ours; for uninstall (`orDead`) also one whose program no longer exists at all.
-bool isOurs(const Agent& agent, const json& handler, const HookRules& rules, bool orDead = false) {
+/// Whether an element of an event list stands exactly as install writes
+/// ours: a group of its own, holding nothing but one handler, which holds
+/// nothing but the members of ours (a marker aside, which counts by itself).
+bool hasOurShape(const Agent& agent, const json& element) {
+  const json* handler = &element;
+  if (agent.layout == Layout::hookGroups) {
+    const json* hooks = member(element, "hooks");
+    if (element.size() != 1 || !hooks || !hooks->is_array() || hooks->size() != 1) return false;
+    handler = &(*hooks)[0];
+  }
+  if (!handler->is_object()) return false;
+  for (const auto& [key, value] : handler->items()) {
+    bool ourMember = key == agent.commandKey || (key == "type" && agent.typed && value == "command") ||
+                     (key == "timeoutSec" && agent.timeoutSec && value == agent.timeoutSec);
+    if (!ourMember) return false;
+  }
+  return true;
+}
+
+/// Whether `handler` is ours. For uninstall (`element`, the event list's
+/// element that holds it) also one whose program no longer exists at all,
+/// when the element stands exactly as ours: an earlier version wrote the name
+/// it was started by, perhaps a link deleted since. A hook of the user's with
+/// a matcher, a timeout or a neighbour stays.
+bool isOurs(const Agent& agent, const json& handler, const HookRules& rules, const json* element = nullptr) {
   const json* marker = agent.marker.empty() ? nullptr : member(handler, agent.marker);
   if (marker && *marker == "tarnel") return true;
   auto program = programOf(agent, handler);
-  return program && (isOurProgram(*program, rules) || (orDead && rules.isDeadName && rules.isDeadName(*program)));
+  if (!program) return false;
+  return isOurProgram(*program, rules) ||
+         (element && rules.isDeadName && hasOurShape(agent, *element) && rules.isDeadName(*program));
 }
 
 /// The handlers of one element of an event list, with their spans: the
@@ -465,7 +490,7 @@ UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>
       auto handlers = handlersOf(agent, *doc, list->spans[i], list->values[i]);
       if (!handlers) continue;
       std::vector<bool> ours;
-      for (const json& handler : handlers->values) ours.push_back(isOurs(agent, handler, rules, true));
+      for (const json& handler : handlers->values) ours.push_back(isOurs(agent, handler, rules, &list->values[i]));
       edit.removed += static_cast<std::size_t>(std::count(ours.begin(), ours.end(), true));
       gone[i] = any(ours) && all(ours) &&
                 (agent.layout == Layout::flatEntries || doc->comments(list->spans[i].begin, list->spans[i].end).empty());

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace tarnel {
 
@@ -31,8 +32,12 @@ SettingsPath locate(const Agent& agent) {
                           " needs it to exist: create it, or unset " + variable + ".");
     std::string path = dir;
     if (!path.ends_with('/')) path += '/';
+    // A variable that names a home (its file lies in a dot folder below it) must name one that
+    // exists; one that names the agent's own folder is made as ~/.claude is, below its parent.
+    std::filesystem::path own = std::filesystem::path(dir).lexically_normal();
+    if (!own.has_filename()) own = own.parent_path();  // "/c/d/" is /c/d
     path += agent.pathInDir;
-    return {path, path, dir};
+    return {path, path, agent.pathInDir.starts_with('.') ? std::string(dir) : own.parent_path().string()};
   }
   std::string home = homeDirectory(variable), base = home;
   if (!home.ends_with('/')) home += '/';

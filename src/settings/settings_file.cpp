@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -28,7 +29,24 @@ namespace fs = std::filesystem;
 [[noreturn]] void fail(const SettingsPath& where, const std::string& reason) {
   throw SettingsError(where.shown + ": " + reason);
 }
-[[noreturn]] void failWithErrno(const SettingsPath& where, int error) { fail(where, std::strerror(error)); }
+/// The system's reason for `error`, and what to do about it where there is something to do.
+std::string reasonAndRemedy(int error) {
+  std::string reason = std::strerror(error);
+  switch (error) {
+    case EACCES:
+    case EPERM: return reason + " — give your user read and write permission on it and its folder, or run as their owner.";
+    case EROFS: return reason + " — make the change where the file comes from, or put a writable copy in its place.";
+    case EISDIR: return reason + " — a folder has the file's name: move it away, then run again.";
+    case ENOTDIR: return reason + " — a file stands where its path needs a folder: move it away, then run again.";
+    case ELOOP: return reason + " — its symbolic links lead round in a circle: point the link at a file.";
+    case ENOSPC:
+    case EDQUOT: return reason + " — free some space, then run again.";
+    case EFBIG: return reason + " — the size limit for files (ulimit -f) is below the new file's: raise it, then run again.";
+    default: return reason;
+  }
+}
+
+[[noreturn]] void failWithErrno(const SettingsPath& where, int error) { fail(where, reasonAndRemedy(error)); }
 
 bool runningAsRoot() { return geteuid() == 0; }
 
@@ -67,17 +85,23 @@ fs::path linkTarget(const SettingsPath& where) {
 
 /// Makes the file's missing folders below `where.base`, each owned like the
 /// folder it is made in; never that folder nor anything above it, so that a
-/// wrong home is not made up.
-void makeFolders(const SettingsPath& where, const fs::path& dir) {
+/// wrong home is not made up. Without `make`, it only refuses as it would.
+void makeFolders(const SettingsPath& where, const fs::path& dir, bool make = true) {
   struct stat status;
   if (stat(dir.c_str(), &status) == 0) return;
+  std::error_code error;
+  if (auto target = fs::read_symlink(dir, error); !error)
+    fail(where, dir.filename().string() + " is a symbolic link to " + target.string() + ", which does not exist — " +
+                    "create that folder, or remove the link.");
   fs::path parent = dir.parent_path(), below = parent.lexically_relative(fs::path(where.base).lexically_normal());
   if (stat(parent.c_str(), &status) != 0) {
     if (below.empty() || below == "." || *below.begin() == "..")
       fail(where, "its folder's parent, " + parent.string() + ", does not exist — create it first.");
-    makeFolders(where, parent);
+    makeFolders(where, parent, make);
+    if (!make) return;
     if (stat(parent.c_str(), &status) != 0) failWithErrno(where, errno);
   }
+  if (!make) return;
   if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) failWithErrno(where, errno);
   if (runningAsRoot()) (void)chown(dir.c_str(), status.st_uid, status.st_gid);
 }
@@ -302,7 +326,7 @@ SettingsRead readSettings(const SettingsPath& where) {
   struct stat status;
   if (fstat(fd, &status) != 0) failWithErrno(where, errno);
   if (S_ISDIR(status.st_mode)) failWithErrno(where, EISDIR);
-  if (!S_ISREG(status.st_mode)) fail(where, "not a regular file");
+  if (!S_ISREG(status.st_mode)) fail(where, "not a regular file — put the settings file there (a symbolic link to one is fine).");
   auto tooLarge = [&](std::uint64_t size) {
     fail(where, "it is " + std::to_string(size >> 20) + " MiB, over the " + std::to_string(settingsSizeLimit >> 20) +
                     " MiB that a settings file may have — refusing to read it. Check what wrote it.");
@@ -331,6 +355,12 @@ bool hasBackup(const SettingsPath& where) {
   return stat(backupOf(where).c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool wouldBackUp(const SettingsPath& where, const SettingsRead& read) {
+  struct stat status;
+  return hasBackup(where) ||
+         (read.bytes && !read.bytes->empty() && lstat(backupOf(where).c_str(), &status) != 0 && errno == ENOENT);
+}
+
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces) {
   signal(SIGXFSZ, SIG_IGN);  // past a file size limit, write must fail with EFBIG rather than kill us
   fs::path target = linkTarget(where);
@@ -348,6 +378,7 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   if (read.bytes) backUp(where, read);
   NewFile file(where, target);
   file.fill(pieces, read.status ? read.status->st_mode & 07777 : defaultFileMode(), like, read.file.fd());
+  const struct stat written = file.status();
   if (!read.status) {  // a new file: linked to its name, which fails when another program made one meanwhile
     if (!file.link(dest)) return false;
   } else if (!isAsRead(dest, read, false)) {
@@ -355,10 +386,13 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   } else if (std::string aside = file.named(); swapFiles(aside, dest)) {
     // `aside` now holds the file that was at `dest`: it must be the one that was read, as it was read.
     if (!isAsRead(aside, read)) {
-      // Give it back, unless another program has meanwhile put its own file at `dest`; should one do
-      // so during the swap back, its file is what came to `aside`: put that one at `dest` again.
+      // Give it back, unless another program has meanwhile put its own file at `dest`, or saved in place
+      // into ours there (a save newer than the one swapped out: it stays); should one put its file at
+      // `dest` during the swap back, that file is what came to `aside`: put it at `dest` again.
       struct stat there, ours = file.status();
-      if (lstat(dest.c_str(), &there) == 0 && sameFile(there, ours) && swapFiles(aside, dest) &&
+      bool savedInto = ours.st_size != written.st_size || modifiedAt(ours).tv_sec != modifiedAt(written).tv_sec ||
+                       modifiedAt(ours).tv_nsec != modifiedAt(written).tv_nsec;
+      if (!savedInto && lstat(dest.c_str(), &there) == 0 && sameFile(there, ours) && swapFiles(aside, dest) &&
           lstat(aside.c_str(), &there) == 0 && !sameFile(there, ours))
         swapFiles(aside, dest);
       return false;
@@ -373,6 +407,18 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   }
   flushFolder(target.parent_path());
   return true;
+}
+
+void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_t size, bool remove) {
+  struct rlimit limit;  // the write of a file over the size limit would fail
+  if (!remove && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur)
+    failWithErrno(where, EFBIG);
+  fs::path target = remove ? fs::path(where.path) : linkTarget(where);
+  if (read.status && !remove) checkReplaceable(where, *read.status);
+  if (!read.status) makeFolders(where, target.parent_path(), false);
+  fs::path dir = target.parent_path();  // the folder that gets the new name, or the first one that exists above it
+  while (access(dir.c_str(), F_OK) != 0 && dir != dir.parent_path()) dir = dir.parent_path();
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) failWithErrno(where, errno);
 }
 
 bool removeSettings(const SettingsPath& where, const SettingsRead& read) {

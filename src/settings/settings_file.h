@@ -79,6 +79,10 @@ inline constexpr std::string_view backupSuffix = ".tarnel-backup";
 /// Whether the backup of the file at `where` exists.
 bool hasBackup(const SettingsPath& where);
 
+/// Whether the backup exists after replacing the file that `read` came from:
+/// it exists, or the file has content and nothing stands at the backup's name.
+bool wouldBackUp(const SettingsPath& where, const SettingsRead& read);
+
 /// Puts the text made of `pieces` in place of the file that `read` came from
 /// (through a symbolic link, at its target): makes the file's missing folder
 /// (not its parents), keeps the first backup of non-empty content, and swaps in
@@ -87,6 +91,11 @@ bool hasBackup(const SettingsPath& where);
 /// the one that was read. Throws SettingsError, also for a file with more than
 /// one hard link or another user's file, which a new file would cut off or take over.
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces);
+
+/// Throws what replaceSettings with `size` bytes (or, with `remove`,
+/// removeSettings) would throw before writing anything: what a dry run must
+/// say, changing nothing.
+void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_t size, bool remove = false);
 
 /// Deletes the file that `read` came from (keeping its backup). False, with
 /// nothing deleted, when it is no longer the one that was read. Throws SettingsError.

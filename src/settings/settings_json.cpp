@@ -93,9 +93,12 @@ public:
     return false;
   }
 
-  JsonSyntaxError failure(std::string_view text) const {
+  JsonSyntaxError failure(std::string_view text, bool withComments) const {
     std::size_t at = errorAt_;
     std::string reason = reason_;
+    std::string_view here = text.substr(std::min(at, text.size()));
+    if (refusal_ == Refusal::syntax && !withComments && (here.starts_with("//") || here.starts_with("/*")))
+      reason = "a comment, which this file must not hold: it is read as strict JSON";
     if (refusal_ == Refusal::tooDeep) {
       at = tooDeepAt(text);
       reason = "nesting deeper than " + std::to_string(maxJsonDepth) + " levels";
@@ -103,6 +106,8 @@ public:
       at = firstValueAt(text);
       reason = "expected '{' or '['";
     }
+    // The parser takes a NUL byte for the end; a file that a crash left zero-filled holds nothing else.
+    if (refusal_ == Refusal::syntax && at < text.size() && text[at] == '\0') reason = "unexpected NUL byte";
     auto [line, column] = lineAndColumn(text, at);
     return JsonSyntaxError(line, column, reason, refusal_ == Refusal::syntax && at >= text.size());
   }
@@ -157,7 +162,7 @@ JsonText::JsonText(const std::string& text, Comments comments) : text_(text) {
   // take a NUL byte for the end of a C string.
   if (!json::sax_parse(text.data(), text.data() + text.size(), &checker, json::input_format_t::json, true,
                        withComments))
-    throw checker.failure(text);
+    throw checker.failure(text, withComments);
   if (auto nul = text.find('\0'); nul != std::string_view::npos) {
     auto [line, column] = lineAndColumn(text, nul);
     throw JsonSyntaxError(line, column, "unexpected NUL byte after the end of the settings");

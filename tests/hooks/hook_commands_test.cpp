@@ -10,6 +10,7 @@
 
 #include <map>
 #include <regex>
+#include <sstream>
 
 #include "hooks/hook_edit.h"
 #include "test_support.h"
@@ -26,9 +27,10 @@ const std::vector<std::string> toFull = {"/bin/sh", "-c", "exec \"$@\" >/dev/ful
 struct Home {
   TempDir dir;
   fs::path file(const std::string& agent) const { return dir.path() / tarnel::hookCommand("install-" + agent + "-hooks")->agent->homePath; }
-  /// Runs `argv` (tarnelctl, or what starts it) with `words`.
+  /// Runs `argv` (tarnelctl, or what starts it) with `words`, split at spaces.
   RunResult run(const std::string& words, std::vector<std::string> argv = {tarnelctl}, EnvChanges env = {}) const {
-    argv.push_back(words);
+    std::istringstream split(words);
+    for (std::string word; split >> word;) argv.push_back(word);
     env.emplace("HOME", dir.path().string());
     return testing_support::run(argv, env);
   }
@@ -57,6 +59,12 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
          "heartbeat to PreToolUse + UserPromptSubmit in\n  " + file + ".\n  "
          "IMPORTANT: run /hooks in Codex once to TRUST it — until then it won't fire.\n  Undo any time: tarnelctl "
          "uninstall-codex-hooks\n");
+  // A variable that names the agent's own folder has it made; one that names a home must name one that exists.
+  for (std::string dry : {" --dry-run", ""}) {
+    EXPECT_EQ(h.run("install-copilot-hooks" + dry, {tarnelctl}, {{"COPILOT_HOME", codexHome + "/co"}}).status, 0);
+    expect(h.run("install-gemini-hooks" + dry, {tarnelctl}, {{"GEMINI_CLI_HOME", codexHome + "/g"}}), 1, "", codexHome +
+           "/g/.gemini/settings.json: its folder's parent, " + codexHome + "/g, does not exist — create it first.\n");
+  }
   for (const tarnel::Agent& a : tarnel::agents) {
     std::string agent(a.word);
     SCOPED_TRACE(agent);
@@ -91,6 +99,10 @@ TEST(HookCommands, SecondFilesOfDroidAndCopilot) {
   EXPECT_EQ(readFile(settings), mine.substr(0, mine.size() - 3) + ", " + ours + "]}}");
   expect(h.run("uninstall-droid-hooks"), 0, "✓ Removed Tarnel hooks (2). Restart Droid to apply.\n");
   EXPECT_EQ(readFile(settings) + readFile(h.file("droid")), mine + "{}");
+  fs::create_hard_link(h.file("droid"), h.dir.path() / "2");  // refused after settings.json was written: the message says so
+  for (std::string dry : {" -n", ""})
+    EXPECT_EQ(h.run("install-droid-hooks" + dry).err.find("\n  ~/.factory/settings.json was changed all the same: ✓ Added") !=
+              std::string::npos, dry.empty());
   writeFile(copilot, "{\"hooks\": {\"preToolUse\": [{\"bash\": \"" + tarnelctl + " busy\"}]}}");
   EXPECT_TRUE(h.run("install-copilot-hooks").out.ends_with("\n  ~/.copilot/settings.json already runs Tarnel's \"busy\" "
               "heartbeat for preToolUse: not added twice.\n"));
@@ -104,15 +116,23 @@ void padded(const fs::path& f) { writeFile(f, "{\"padding\": \"" + std::string(3
 const std::vector<std::string> asUser = geteuid() != 0 ? std::vector<std::string>{tarnelctl}
     : std::vector<std::string>{"setpriv", "--bounding-set=-dac_override,-dac_read_search", "--", tarnelctl};
 
+const std::string denied = "Permission denied — give your user read and write permission on it and its folder, or run "
+                          "as their owner.";
+
 /// How to break the file, what the error says after its name, and how to run tarnelctl.
 const std::tuple<std::function<void(const fs::path& file)>, std::string, std::vector<std::string>> failures[] = {
-    {[](auto& f) { fs::create_directories(f); }, "Is a directory", {tarnelctl}},
-    {[](auto& f) { fs::create_directories(f.parent_path()); mkfifo(f.c_str(), 0600); }, "not a regular file", {tarnelctl}},
-    {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink(f, f); }, "Too many levels of symbolic links",
-     {tarnelctl}},
-    {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, "Permission denied", asUser},
-    {[](auto& f) { padded(f); fs::permissions(f.parent_path(), fs::perms(0555)); }, "Permission denied", asUser},
-    {padded, "File too large", {"/bin/sh", "-c", "ulimit -f 2 && exec \"$@\"", "sh", tarnelctl}},
+    {[](auto& f) { fs::create_directories(f); }, "Is a directory — a folder has the file's name: move it away, then run "
+     "again.", {tarnelctl}},
+    {[](auto& f) { fs::create_directories(f.parent_path()); mkfifo(f.c_str(), 0600); }, "not a regular file — put the "
+     "settings file there (a symbolic link to one is fine).", {tarnelctl}},
+    {[](auto& f) { fs::create_directory_symlink("nowhere", f.parent_path()); }, ".claude is a symbolic link to nowhere, "
+     "which does not exist — create that folder, or remove the link.", {tarnelctl}},
+    {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink(f, f); }, "Too many levels of symbolic links"
+     " — its symbolic links lead round in a circle: point the link at a file.", {tarnelctl}},
+    {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, denied, asUser},
+    {[](auto& f) { padded(f); fs::permissions(f.parent_path(), fs::perms(0555)); }, denied, asUser},
+    {padded, "File too large — the size limit for files (ulimit -f) is below the new file's: raise it, then run again.",
+     {"/bin/sh", "-c", "ulimit -f 2 && exec \"$@\"", "sh", tarnelctl}},
     {[](auto& f) { padded(f); fs::resize_file(f, 80 << 20); }, "it is 80 MiB, over the 64 MiB that a settings file may "
      "have — refusing to read it. Check what wrote it.", {tarnelctl}},
     {[](auto& f) { padded(f); fs::create_hard_link(f, f.string() + ".2"); }, "it has 2 hard links, and its other names "
@@ -134,8 +154,10 @@ TEST(HookCommands, FailuresSayWhatAndChangeNothing) {
     Home h;
     breakIt(h.file("claude"));
     auto before = h.snapshot();
-    expect(h.run("install-claude-hooks", argv), 1, "", "~/.claude/settings.json: " + error + "\n");
-    EXPECT_EQ(h.snapshot(), before);
+    for (std::string words : {"install-claude-hooks --dry-run", "install-claude-hooks"}) {  // a dry run refuses alike
+      expect(h.run(words, argv), 1, "", "~/.claude/settings.json: " + error + "\n");
+      EXPECT_EQ(h.snapshot(), before);
+    }
   }
   if (!skipped.empty()) GTEST_SKIP() << skipped;
 }
@@ -179,13 +201,16 @@ TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
   // Copilot CLI denies the tool call when its hook fails: our hook of a program that is gone does not.
   EXPECT_EQ(run({"/bin/sh", "-c", tarnel::ourCommand(*tarnel::hookCommand("install-copilot-hooks")->agent, {"", "/gone/tarnelctl busy", {}, {}, {}})}).status, 0);
   EXPECT_FALSE(fs::exists(h.dir.path() / "pwned"));
-  // Started through a link of another name, or as /proc/self/exe, the hook names the program as tarnelctl.
-  fs::path link = h.dir.path() / "tl";
-  fs::create_symlink(tarnelctl, link);
-  for (auto argv : {std::vector<std::string>{link.string()}, {"bash", "-c", "exec -a /proc/self/exe \"$0\" \"$1\"", tarnelctl}}) {
+  // Started through a link of another name, or as /proc/self/exe, the hook names the program as tarnelctl;
+  // started as ./tarnelctl, a link of that name in the working folder.
+  fs::path link = h.dir.path() / "tl", here = h.dir.path() / "tarnelctl";
+  for (const fs::path& name : {link, here}) fs::create_symlink(tarnelctl, name);
+  for (auto [argv, named] : {std::pair{std::vector<std::string>{"sh", "-c", "cd \"${0%/*}\" && exec ./tarnelctl \"$1\"",
+                             here.string()}, here.string()}, {{link.string()}, tarnelctl},
+                             {{"bash", "-c", "exec -a /proc/self/exe \"$0\" \"$1\"", tarnelctl}, tarnelctl}}) {
     fs::remove(h.file("cursor"));
     EXPECT_EQ(h.run("install-cursor-hooks", argv).status, 0);
-    EXPECT_NE(readFile(h.file("cursor")).find("\"command\": \"" + tarnelctl + " busy\""), std::string::npos);
+    EXPECT_NE(readFile(h.file("cursor")).find("\"command\": \"" + named + " busy\""), std::string::npos) << named;
   }
   // Hooks that an earlier version wrote through the link, deleted since, are still taken out.
   std::string text = readFile(h.file("cursor"));
@@ -205,6 +230,9 @@ TEST(HookCommands, HookOfAGoneProgramIsRepointedAndMovedHooksNeedTrust) {
   expect(h.run("install-codex-hooks"), 0, "✓ Updated Tarnel's \"busy\" heartbeat in PreToolUse + UserPromptSubmit to\n  " +
          tarnelctl + "\n  in " + file + "\n  (backup: " + file + ".tarnel-backup).\n  IMPORTANT: run /hooks in Codex" +
          " to TRUST the updated hook again — until then it won't fire.\n  Undo any time: tarnelctl uninstall-codex-hooks\n");
+  // Written as /proc/self/exe by an earlier version, it runs the agent's shell (`sh busy`, status 2): repointed too.
+  writeFile(h.file("cursor"), "{\"version\": 1, \"hooks\": {\"afterFileEdit\": [{\"command\": \"/proc/self/exe busy\"}]}}");
+  EXPECT_NE(h.run("install-cursor-hooks").out.find("\n  and updated it in afterFileEdit to\n  " + tarnelctl + "\n"), std::string::npos);
   writeFile(file, "{\"hooks\": {\"PreToolUse\": [{\"hooks\": [{\"command\": \"" + tarnelctl +
                       " busy\"}]}, {\"hooks\": [{\"command\": \"mine\"}]}]}}");
   expect(h.run("uninstall-codex-hooks"), 0, "✓ Removed Tarnel hooks (1). Restart Codex to apply.\n  Your other hooks in "
@@ -219,8 +247,8 @@ TEST(HookCommands, ABackupIsOfContentAndNamedOnlyWhenThere) {
     std::string file = h.file("gemini").string(), backup = file + ".tarnel-backup";
     writeFile(file, dangling ? "{}" : "");
     if (dangling) fs::create_symlink("nowhere", backup);
-    auto r = h.run("install-gemini-hooks");
-    EXPECT_EQ(r.out.find("backup"), std::string::npos) << r.out;
+    for (std::string dry : {" --dry-run", ""})  // the dry run says what the real run will do
+      EXPECT_EQ(h.run("install-gemini-hooks" + dry).out.find("backup"), std::string::npos) << dry;
     EXPECT_FALSE(fs::exists(backup));
   }
 }
