@@ -71,7 +71,7 @@ install: build
 	@DESTDIR="$(DESTDIR)" scripts/install.sh $(BUILD) "$(PREFIX)"
 
 uninstall: build
-	@DESTDIR="$(DESTDIR)" scripts/uninstall.sh $(BUILD) "$(PREFIX)"
+	@DESTDIR="$(DESTDIR)" scripts/install.sh --uninstall $(BUILD) "$(PREFIX)"
 
 package: build
 	@$(BUILD_CMD) $(BUILD) --target package

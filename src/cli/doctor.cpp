@@ -1,7 +1,5 @@
 #include "cli/doctor.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "cli/version.h"
@@ -52,11 +50,6 @@ private:
   int status_ = 0;
 };
 
-bool exists(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0;
-}
-
 void checkHook(Report& report, const Agent& agent, const FoundHook& hook, const HookRules& rules) {
   if (!hook.program)
     report.line(Mark::warn, hook.event, "runs \"" + hook.command + "\", which is not \"<program> busy\"");
@@ -98,8 +91,7 @@ void checkAgent(Report& report, const Agent& agent, const HookRules& rules) {
   }
   if (hooks.empty()) report.line(Mark::none, "", "no hook installed");
   for (const FoundHook& hook : hooks) checkHook(report, agent, hook, rules);
-  std::string backup = where.path, shownBackup = where.shown;
-  if (exists(backup += backupSuffix)) report.line(Mark::none, "backup", shownBackup += backupSuffix);
+  if (hasBackup(where)) report.line(Mark::none, "backup", std::string(where.shown).append(backupSuffix));
   if (agent.trustsByPosition && !hooks.empty())
     report.line(Mark::none, "", "a new or moved hook runs only once trusted with /hooks in " + std::string(agent.restartName));
 }

@@ -296,9 +296,15 @@ bool swapFiles(const std::string& a, const std::string& b) {
 /// The first copy of a settings file with content, whole or absent: written
 /// aside, then linked to its name, which fails and keeps the old copy when
 /// there is one. Best effort: a backup that cannot be made does not stop the write.
+/// Whether writing over `read` makes the backup: it has content and nothing stands at the backup's name.
+bool backsUp(const SettingsPath& where, const SettingsRead& read) {
+  struct stat status;
+  return read.bytes && !read.bytes->empty() && lstat(backupOf(where).c_str(), &status) != 0 && errno == ENOENT;
+}
+
 void backUp(const SettingsPath& where, const SettingsRead& read) {
   std::string backup = backupOf(where);
-  if (read.bytes->empty() || hasBackup(where)) return;
+  if (!backsUp(where, read)) return;
   try {
     NewFile copy(where, backup);
     copy.fill({*read.bytes}, read.status->st_mode & 07777, *read.status, -1);
@@ -355,11 +361,7 @@ bool hasBackup(const SettingsPath& where) {
   return stat(backupOf(where).c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-bool wouldBackUp(const SettingsPath& where, const SettingsRead& read) {
-  struct stat status;
-  return hasBackup(where) ||
-         (read.bytes && !read.bytes->empty() && lstat(backupOf(where).c_str(), &status) != 0 && errno == ENOENT);
-}
+bool wouldBackUp(const SettingsPath& where, const SettingsRead& read) { return hasBackup(where) || backsUp(where, read); }
 
 bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const std::vector<std::string_view>& pieces) {
   signal(SIGXFSZ, SIG_IGN);  // past a file size limit, write must fail with EFBIG rather than kill us

@@ -60,7 +60,7 @@ install)
   DESTDIR=$scratch/stage "$root/scripts/install.sh" "$build" /usr/local >/dev/null
   [[ $(cd "$prefix" && find . ! -type d | sort) == "$(printf '%s\n' "$files" bin/other | sort | sed 's|^|./|')" ]] || fail "files"
   [[ -z $(ls -A "$HOME") ]] || fail "install wrote in HOME"
-  DESTDIR=$scratch/stage "$root/scripts/uninstall.sh" "$build" /usr/local >/dev/null
+  DESTDIR=$scratch/stage "$root/scripts/install.sh" --uninstall "$build" /usr/local >/dev/null
   [[ $(cd "$scratch/stage" && find . | sort | tr '\n' ' ') == ". ./usr ./usr/local ./usr/local/bin ./usr/local/bin/other " ]] || fail "uninstall" ;;
 bash)
   loader=$(ls {/usr,/usr/local,/opt/homebrew}/share/bash-completion/bash_completion 2>/dev/null | head -n 1 || true)
