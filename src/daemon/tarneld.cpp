@@ -11,12 +11,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
+#include "cli/version.h"
 #include "daemon/daemon_settings.h"
 #include "daemon/inhibitor.h"
-#include "cli/version.h"
 #include "daemon/keep_awake.h"
 #include "messaging/app_messaging.h"
 #include "messaging/signal_address.h"
@@ -50,6 +51,14 @@ struct Daemon {
   bool wasHolding = false;
 
   TimePoint now() const { return system_clock::now() + ahead; }
+
+  Daemon() = default;
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+  ~Daemon() {
+    sd_event_source_unref(timer);
+    sd_bus_flush_close_unref(bus);
+  }
 };
 
 void loadSettings(Daemon& d) {
@@ -178,6 +187,7 @@ int main(int argc, char** argv) {
   sd_event* event = nullptr;
   int r = sd_event_default(&event);
   if (r < 0) return fail("cannot make an event loop", r);
+  std::unique_ptr<sd_event, decltype(&sd_event_unref)> ownedEvent(event, sd_event_unref);
   for (int signal : {SIGTERM, SIGINT, SIGHUP})
     if ((r = sd_event_add_signal(event, nullptr, signal, onSignal, &d)) < 0) return fail("cannot watch for signals", r);
   if ((r = sd_event_add_time(event, &d.timer, CLOCK_REALTIME, 0, 0, onTimer, &d)) < 0 ||
@@ -211,9 +221,6 @@ int main(int argc, char** argv) {
   r = sd_event_loop(event);
   if (d.inhibitor.held()) fputs("stopping: the machine may sleep\n", stderr);
   d.inhibitor.release();
-  sd_event_source_unref(d.timer);
-  sd_bus_flush_close_unref(d.bus);
-  sd_event_unref(event);
   if (r > 0) fputs("tarneld: the session bus has gone\n", stderr);  // the bus ended the loop
   return r < 0 ? fail("event loop failed", r) : r;
 }
