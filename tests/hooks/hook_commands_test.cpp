@@ -127,6 +127,8 @@ const std::tuple<std::function<void(const fs::path& file)>, std::string, std::ve
      "settings file there (a symbolic link to one is fine).", {tarnelctl}},
     {[](auto& f) { fs::create_directory_symlink("nowhere", f.parent_path()); }, ".claude is a symbolic link to nowhere, "
      "which does not exist — create that folder, or remove the link.", {tarnelctl}},
+    {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink("../away/settings.json", f); }, "it is a "
+     "symbolic link to ../away/settings.json, whose folder does not exist — create that folder, or remove the link.", {tarnelctl}},
     {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink(f, f); }, "Too many levels of symbolic links"
      " — its symbolic links lead round in a circle: point the link at a file.", {tarnelctl}},
     {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, denied, asUser},
