@@ -87,12 +87,17 @@ TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
   EXPECT_EQ(session.inhibitors(released), released);
 }
 
+// Each request says why; the journal says it once.
 TEST(TarneldTest, WithoutLogindAndWithBadSettingsItAnswersAndSaysWhy) {
   Session session(false, "agent-minutes = soon\n");
-  EXPECT_EQ(session.run({TARNELCTL_PATH, "on"}),
-            "awake — manual; cannot keep the machine awake: no system bus (No such file or directory); settings: " +
-                session.settings_ + ", line 1: agent-minutes must be a whole number of minutes from 1 to 1000000; using the defaults\n");
+  const std::string noBus = "cannot keep the machine awake: no system bus (No such file or directory)",
+                    settings = session.settings_ + ", line 1: agent-minutes must be a whole number of minutes from 1 to 1440; using the defaults";
+  for (std::string command : {"on", "off", "on"})
+    EXPECT_EQ(session.run({TARNELCTL_PATH, command}), (command == "on" ? "awake — manual; " : none.substr(0, none.size() - 1) + "; ") +
+              noBus + "; settings: " + settings + "\n");
   EXPECT_EQ(session.run({TARNELCTL_PATH, "frob", "x"}), "unknown command: frob x\n");
+  kill(session.daemon_->pid, SIGTERM);
+  EXPECT_EQ(ts::finish(*session.daemon_, 5s).err, "settings: " + settings + "\n" + noBus + "\n");
 }
 
 }  // namespace
