@@ -24,7 +24,7 @@ struct Session {
     env_ = {{"DBUS_SESSION_BUS_ADDRESS", startBus("session")}, {"XDG_CONFIG_HOME", dir_.path().string()},
             {"DBUS_SYSTEM_BUS_ADDRESS", logind ? startBus("system") : "unix:path=/nonexistent/bus"}};
     if (logind) {
-      children_.push_back(ts::start({PYTHON3, "-m", "dbusmock", "--system", "--template", "logind", "-l", log_}, env_));
+      children_.push_back(ts::start({PYTHON3_DBUSMOCK, "-m", "dbusmock", "--system", "--template", "logind", "-l", log_}, env_));
       inhibitors(released);
     }
     std::filesystem::create_directory(dir_.path() / "tarnel");
@@ -57,7 +57,7 @@ struct Session {
 };
 
 TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
-  if (!PYTHON3_HAS_DBUSMOCK) GTEST_SKIP() << "needs a mock logind: CMake found no python3 with dbusmock (python3-dbusmock)";
+  if (!PYTHON3_HAS_DBUSMOCK) GTEST_SKIP() << "needs a mock logind: no python3 here imports dbusmock and gi (python3-dbusmock)";
   if (!ts::onPath("busctl")) GTEST_SKIP() << "needs busctl (systemd) to ask the mock logind for its locks";
   Session session(true);
   auto held = [](std::string why) { return "a(ssssuu) 1 \"sleep:idle\" \"Tarnel\" \"" + why + "\" \"block\" 1000 123456\n"; };

@@ -72,7 +72,7 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
     std::string fresh = readFile(fs::path(SOURCE_DIR) / "tests/fixtures" / (agent + ".fresh.json"));
     for (size_t at; (at = fresh.find("@COMMAND@")) != std::string::npos;) fresh.replace(at, 9, tarnelctl + " busy");
     EXPECT_EQ(readFile(h.file(agent)), fresh);
-    auto valid = PYTHON3_HAS_JSONSCHEMA ? run({PYTHON3, SOURCE_DIR "/tests/schemas/validate.py", agent, h.file(agent).string()})
+    auto valid = PYTHON3_HAS_JSONSCHEMA ? run({PYTHON3_JSONSCHEMA, SOURCE_DIR "/tests/schemas/validate.py", agent, h.file(agent).string()})
                                         : RunResult{"", "", 0};
     EXPECT_EQ(valid.status, 0) << valid.err;
     expect(h.run("install-" + agent + "-hooks"), 0, already);
