@@ -30,16 +30,22 @@ DESTDIR ?=
 SETUP_GROUPS = build $(filter demo test fuzz bench package,$(MAKECMDGOALS)) \
   $(if $(filter sanitized-test,$(MAKECMDGOALS)),test)
 
-.PHONY: all setup build test sanitized-test fuzz stress demo bench install uninstall package dist clean
+.PHONY: all setup configure build installables test sanitized-test fuzz stress demo bench install uninstall package dist clean
 
 all: build
 
 setup:
 	@scripts/setup.sh $(sort $(SETUP_GROUPS))
 
-build: setup
+configure: setup
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+build: configure
 	@$(BUILD_CMD) $(BUILD) -j $(JOBS)
+
+# Only what `make install` puts in place: no test or benchmark is built.
+installables: configure
+	@$(BUILD_CMD) $(BUILD) -j $(JOBS) --target installables
 
 test: build
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30
@@ -67,10 +73,10 @@ demo: build
 bench: build
 	@scripts/bench.sh $(BUILD)
 
-install: build
+install: installables
 	@DESTDIR="$(DESTDIR)" scripts/install.sh $(BUILD) "$(PREFIX)"
 
-uninstall: build
+uninstall: installables
 	@DESTDIR="$(DESTDIR)" scripts/install.sh --uninstall $(BUILD) "$(PREFIX)"
 
 package: build

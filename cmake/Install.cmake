@@ -6,6 +6,9 @@ include(GNUInstallDirs)
 configure_file(man/tarnelctl.1.in man/tarnelctl.1 @ONLY)
 
 install(TARGETS tarnelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# What `make install` builds: the programs installed, and nothing else.
+add_custom_target(installables)
+add_dependencies(installables tarnelctl)
 install(FILES ${PROJECT_BINARY_DIR}/man/tarnelctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # Each shell's completions where that shell looks for them by itself (the
 # Debian package moves zsh's to Debian's place: cmake/DebianTree.cmake).
@@ -46,6 +49,7 @@ include(CPack)
 if(NOT APPLE)
   configure_file(man/tarneld.1.in man/tarneld.1 @ONLY)
   install(TARGETS tarneld RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  add_dependencies(installables tarneld)
   install(FILES ${PROJECT_BINARY_DIR}/man/tarneld.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(CODE "set(TARNELD_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tarneld\")
     configure_file(${PROJECT_SOURCE_DIR}/systemd/tarneld.service.in ${PROJECT_BINARY_DIR}/systemd/tarneld.service @ONLY)")

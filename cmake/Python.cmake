@@ -1,84 +1,35 @@
-# The one Python interpreter of the tests, found once here. The first python3
-# on PATH is often a version manager's, without the system's packages: of the
-# candidates, the first that imports every module the tests use wins, else the
-# one that imports the most.
+# The Python interpreter of each purpose of the tests, found at each configure
+# by scripts/python.sh: the first that imports every module the purpose needs.
+# The first python3 on PATH is often a version manager's, without the packages
+# that scripts/setup.sh installs for the system's.
 #
-# For other CMake files: Python3_EXECUTABLE, and TARNEL_PYTHON_HAS_<module>
-# (ON or OFF) for each module of TARNEL_PYTHON_MODULES. For test programs:
-# tarnel_python_definitions(TARGET) defines PYTHON3="<path>" (empty when none)
-# and PYTHON3_HAS_<MODULE>=0 or 1.
-set(TARNEL_PYTHON_MODULES jsonschema)  # the agents' schemas
+# For test programs: tarnel_python_definitions(TARGET) defines, for each
+# purpose, PYTHON3_<PURPOSE>="<path>" (empty when no interpreter has its
+# modules) and PYTHON3_HAS_<PURPOSE>=0 or 1.
+set(TARNEL_PYTHON_PURPOSES JSONSCHEMA)
+set(TARNEL_PYTHON_JSONSCHEMA_MODULES jsonschema)  # the agents' schemas
 if(NOT APPLE)
-  list(APPEND TARNEL_PYTHON_MODULES dbusmock)  # a mock system bus for the daemon's tests
+  list(APPEND TARNEL_PYTHON_PURPOSES DBUSMOCK)
+  set(TARNEL_PYTHON_DBUSMOCK_MODULES dbusmock gi)  # a mock logind for the daemon's tests
 endif()
 
-# An interpreter given with -DPython3_EXECUTABLE=... is taken as it is.
-if(NOT DEFINED Python3_EXECUTABLE OR Python3_EXECUTABLE STREQUAL "${TARNEL_PYTHON_PICKED}")
-  set(candidates "")
-  find_program(TARNEL_PATH_PYTHON3 python3)
-  foreach(candidate ${TARNEL_PATH_PYTHON3} /usr/bin/python3 /usr/local/bin/python3 /opt/homebrew/bin/python3)
-    if(EXISTS ${candidate})
-      list(APPEND candidates ${candidate})
-    endif()
-  endforeach()
-  list(REMOVE_DUPLICATES candidates)
-  set(best "")
-  set(best_count -1)
-  foreach(candidate ${candidates})
-    set(count 0)
-    foreach(module ${TARNEL_PYTHON_MODULES})
-      execute_process(COMMAND ${candidate} -c "import ${module}" RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
-      if(NOT failed)
-        math(EXPR count "${count} + 1")
-      endif()
-    endforeach()
-    if(count GREATER best_count)
-      set(best ${candidate})
-      set(best_count ${count})
-    endif()
-  endforeach()
-  if(best)
-    set(Python3_EXECUTABLE ${best} CACHE FILEPATH "The Python interpreter of the tests" FORCE)
-    set(TARNEL_PYTHON_PICKED ${best} CACHE INTERNAL "")
-  endif()
-endif()
-find_package(Python3 COMPONENTS Interpreter)
-
-set(missing "")
-foreach(module ${TARNEL_PYTHON_MODULES})
-  set(TARNEL_PYTHON_HAS_${module} OFF)
-  if(Python3_Interpreter_FOUND)
-    execute_process(COMMAND ${Python3_EXECUTABLE} -c "import ${module}" RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
-    if(NOT failed)
-      set(TARNEL_PYTHON_HAS_${module} ON)
-    endif()
-  endif()
-  if(NOT TARNEL_PYTHON_HAS_${module})
-    list(APPEND missing ${module})
+foreach(purpose ${TARNEL_PYTHON_PURPOSES})
+  execute_process(COMMAND ${PROJECT_SOURCE_DIR}/scripts/python.sh ${TARNEL_PYTHON_${purpose}_MODULES}
+                  OUTPUT_VARIABLE TARNEL_PYTHON_${purpose} OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  string(REPLACE ";" " and " modules "${TARNEL_PYTHON_${purpose}_MODULES}")
+  if(TARNEL_PYTHON_${purpose})
+    message(STATUS "Python with ${modules}: ${TARNEL_PYTHON_${purpose}}")
+  else()
+    message(STATUS "No python3 here imports ${modules}: the tests that need them will be skipped (scripts/setup.sh test)")
   endif()
 endforeach()
-string(REPLACE ";" ", " missing "${missing}")
-string(REPLACE ";" ", " modules "${TARNEL_PYTHON_MODULES}")
-if(NOT Python3_Interpreter_FOUND)
-  message(STATUS "Python 3 not found: the tests that need it will be skipped (scripts/setup.sh test installs it)")
-elseif(missing)
-  message(STATUS "Python ${Python3_EXECUTABLE} lacks ${missing}: the tests that need them will be skipped (scripts/setup.sh test)")
-else()
-  message(STATUS "Python for the tests: ${Python3_EXECUTABLE}, with ${modules}")
-endif()
 
 function(tarnel_python_definitions target)
-  set(python "")
-  if(Python3_Interpreter_FOUND)
-    set(python ${Python3_EXECUTABLE})
-  endif()
-  target_compile_definitions(${target} PRIVATE PYTHON3="${python}")
-  foreach(module ${TARNEL_PYTHON_MODULES})
-    string(TOUPPER ${module} upper)
-    if(TARNEL_PYTHON_HAS_${module})
-      target_compile_definitions(${target} PRIVATE PYTHON3_HAS_${upper}=1)
-    else()
-      target_compile_definitions(${target} PRIVATE PYTHON3_HAS_${upper}=0)
+  foreach(purpose ${TARNEL_PYTHON_PURPOSES})
+    set(has 0)
+    if(TARNEL_PYTHON_${purpose})
+      set(has 1)
     endif()
+    target_compile_definitions(${target} PRIVATE PYTHON3_${purpose}="${TARNEL_PYTHON_${purpose}}" PYTHON3_HAS_${purpose}=${has})
   endforeach()
 endfunction()

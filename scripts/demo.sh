@@ -84,11 +84,13 @@ else
   if busctl --system status org.freedesktop.login1 >/dev/null 2>&1; then
     echo "logind: this machine's own; the locks below are real"
   else
-    python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$build/CMakeCache.txt")
-    "${python:-python3}" -c 'import dbusmock' 2>/dev/null ||
-      { echo "demo: no logind here, and python3-dbusmock is missing (scripts/setup.sh)" >&2; exit 1; }
+    python=$("$(dirname "$0")/python.sh" dbusmock gi) || {
+      echo "demo: no logind here, and no python3 here imports dbusmock and gi: run scripts/setup.sh demo," \
+        "which installs python3-dbusmock for /usr/bin/python3" >&2
+      exit 1
+    }
     start_bus system DBUS_SYSTEM_BUS_ADDRESS
-    "${python:-python3}" -m dbusmock --system --template logind >/dev/null 2>&1 &
+    "$python" -m dbusmock --system --template logind >/dev/null 2>&1 &
     pids+=($!)
     for _ in $(seq 100); do busctl --system status org.freedesktop.login1 >/dev/null 2>&1 && break; sleep 0.1; done
     echo "logind: none here, so python3-dbusmock's on a private system bus"

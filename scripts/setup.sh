@@ -45,6 +45,17 @@ brew_packages() {
 }
 
 required=() optional=() groups_of_required='' groups_of_optional=''
+python=$(dirname "$0")/python.sh
+
+# The modules that a Debian python3-* package serves for, as one purpose: the
+# package counts as there when the interpreter that the purpose will use
+# (scripts/python.sh) imports them, whatever dpkg says.
+python_purpose() {
+  case $1 in
+    python3-jsonschema) echo jsonschema ;;                            # the agents' schemas
+    python3-dbusmock | python3-dbus | python3-gi) echo dbusmock gi ;;  # a mock logind
+  esac
+}
 # note NAME KIND GROUP: records a missing package once.
 note() {
   local list=" ${required[*]-} ${optional[*]-} "
@@ -70,8 +81,8 @@ if [[ $(uname -s) == Darwin ]]; then
       note "$name" "$kind" "$group"
     done < <(brew_packages "$group")
   done
-  # The agents' schema checks: jsonschema for Xcode's python3, which CMake picks for the tests.
-  if [[ " $* " == *" test "* ]] && ! /usr/bin/python3 -c 'import jsonschema' 2>/dev/null; then
+  # The agents' schema checks: jsonschema, for Xcode's python3 when no python3 here has it.
+  if [[ " $* " == *" test "* ]] && ! "$python" jsonschema >/dev/null; then
     python_missing=1
   fi
   install=(brew install) reason=''
@@ -80,7 +91,13 @@ else
   have_dpkg=$(command -v dpkg-query || true)
   for group in "$@"; do
     while read -r name kind; do
-      [[ -n $have_dpkg && $(dpkg-query -W -f='${Status}' "$name" 2>/dev/null) == "install ok installed" ]] && continue
+      purpose=$(python_purpose "$name")
+      if [[ -n $purpose ]]; then
+        # shellcheck disable=SC2086  # one word per module
+        "$python" $purpose >/dev/null && continue
+      elif [[ -n $have_dpkg && $(dpkg-query -W -f='${Status}' "$name" 2>/dev/null) == "install ok installed" ]]; then
+        continue
+      fi
       note "$name" "$kind" "$group"
     done < <(debian_packages "$group")
   done

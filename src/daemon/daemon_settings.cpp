@@ -28,8 +28,8 @@ std::string setLine(std::string_view line, Settings& settings) {
   long minutes = 0;
   bool digits = !value.empty() && value.size() <= 7 && value.find_first_not_of("0123456789") == std::string_view::npos;
   if (digits) minutes = std::stol(std::string(value));
-  if (!digits || minutes < 1 || minutes > longestHold)
-    return "agent-minutes must be a whole number of minutes from 1 to " + std::to_string(longestHold);
+  if (!digits || minutes < 1 || minutes > longestAgentHold)
+    return "agent-minutes must be a whole number of minutes from 1 to " + std::to_string(longestAgentHold);
   settings.agentMinutes = minutes;
   return {};
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "cli/command_text.h"
 
@@ -12,13 +13,25 @@ namespace {
 
 using std::chrono::minutes;
 
-/// `text` as a count of minutes: decimal digits only, cut to `longestHold`.
+/// `text` as a count of minutes: decimal digits only; the largest long for more.
 std::optional<long> parseMinutes(std::string_view text) {
   if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::nullopt;
   long value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() ? std::min(value, longestHold) : longestHold;
+  return error == std::errc() ? value : std::numeric_limits<long>::max();
+}
+
+/// The end of a hold of `length` minutes from `from`, at most `longest`
+/// minutes after `now`; `cut` tells whether it was cut to that.
+TimePoint holdEnd(TimePoint now, TimePoint from, long length, long longest, bool& cut) {
+  TimePoint end = from + minutes(std::min(length, longest)), latest = now + minutes(longest);
+  cut = length > longest || end > latest;
+  return std::min(end, latest);
+}
+
+std::string cutNote(bool cut, std::string_view longest) {
+  return cut ? " (cut to the longest, " + std::string(longest) + ")" : "";
 }
 
 /// `end` in local time: "14:05" on the day of `now`, else "2026-12-07 14:05".
@@ -43,7 +56,7 @@ Outcome KeepAwake::apply(std::string_view command, TimePoint now) {
     // "busy 20" names its minutes; any other heartbeat takes the settings'.
     std::optional<long> given;
     if (auto space = command.find(' '); space != std::string_view::npos) given = parseMinutes(command.substr(space + 1));
-    agentEnd_ = now + minutes(given.value_or(settings_.agentMinutes));
+    agentEnd_ = holdEnd(now, now, given.value_or(settings_.agentMinutes), longestAgentHold, agentCut_);
     return Outcome::heartbeat;
   }
   if (command == "on") {
@@ -55,7 +68,7 @@ Outcome KeepAwake::apply(std::string_view command, TimePoint now) {
   } else if (command.starts_with("extend ")) {
     auto more = parseMinutes(command.substr(7));
     if (!more) return Outcome::unknown;
-    timerEnd_ = std::max(now, timerEnd_.value_or(now)) + minutes(*more);
+    timerEnd_ = holdEnd(now, std::max(now, timerEnd_.value_or(now)), *more, longestTimer, timerCut_);
   } else if (command != "status") {
     return Outcome::unknown;
   }
@@ -82,8 +95,10 @@ std::string KeepAwake::reason(TimePoint now) const {
 std::string KeepAwake::status(TimePoint now) const {
   std::string holds;
   if (manual_) holds = "manual";
-  if (after(timerEnd_, now)) holds += (holds.empty() ? "" : "; ") + ("timer until " + clockTime(*timerEnd_, now));
-  if (after(agentEnd_, now)) holds += (holds.empty() ? "" : "; ") + ("agent busy until " + clockTime(*agentEnd_, now));
+  if (after(timerEnd_, now))
+    holds += (holds.empty() ? "" : "; ") + ("timer until " + clockTime(*timerEnd_, now)) + cutNote(timerCut_, "7 days");
+  if (after(agentEnd_, now))
+    holds += (holds.empty() ? "" : "; ") + ("agent busy until " + clockTime(*agentEnd_, now)) + cutNote(agentCut_, "24 h");
   return holds.empty() ? "nothing holds — the machine may sleep" : "awake — " + holds;
 }
 

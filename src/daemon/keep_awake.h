@@ -13,8 +13,11 @@ namespace tarneld {
 
 using TimePoint = std::chrono::system_clock::time_point;
 
-/// Longer holds are cut to this many minutes (about two years), far from overflow.
-inline constexpr long longestHold = 1'000'000;
+/// The longest that a heartbeat keeps the machine awake, in minutes (24 h),
+/// and the furthest ahead that a timer may end (7 days): a longer hold is
+/// cut to it, and the status says so.
+inline constexpr long longestAgentHold = 24 * 60;
+inline constexpr long longestTimer = 7 * 24 * 60;
 
 struct Settings {
   long agentMinutes = 10;  ///< how long an agent counts as busy after a heartbeat that names no minutes
@@ -37,7 +40,8 @@ public:
   std::optional<TimePoint> nextEnd(TimePoint now) const;
   /// What holds at `now`, without times, for the inhibitor: "manual, agent at work".
   std::string reason(TimePoint now) const;
-  /// One line: "awake — manual; agent busy until 14:05", or that nothing holds.
+  /// One line: "awake — manual; agent busy until 14:05", or that nothing holds;
+  /// a hold cut to its longest says so.
   std::string status(TimePoint now) const;
 
 private:
@@ -45,6 +49,7 @@ private:
   bool manual_ = false;
   std::optional<TimePoint> timerEnd_;
   std::optional<TimePoint> agentEnd_;
+  bool timerCut_ = false, agentCut_ = false;  ///< whether the hold was cut to its longest
 };
 
 /// The reply to a command that is not ours.

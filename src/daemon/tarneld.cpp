@@ -49,6 +49,7 @@ struct Daemon {
   SignalAddress reply = signalAddress(statusName);
   system_clock::duration ahead{};  ///< how far the test clock runs ahead of the real one
   bool wasHolding = false;
+  std::string lastLogged;  ///< the journal's last line about the lock
 
   TimePoint now() const { return system_clock::now() + ahead; }
 
@@ -67,6 +68,14 @@ void loadSettings(Daemon& d) {
   if (!d.settings.problem.empty()) fprintf(stderr, "settings: %s\n", d.settings.problem.c_str());
 }
 
+/// Writes `line` to the journal when it says something new: a lock refused on
+/// every request is logged once, until something else happens.
+void journal(Daemon& d, const std::string& line) {
+  if (line == d.lastLogged) return;
+  d.lastLogged = line;
+  fprintf(stderr, "%s\n", line.c_str());
+}
+
 /// Brings the inhibitor and the timer in line with the state. The lock is
 /// asked for when a hold begins, and again on any command but a heartbeat if
 /// logind refused it: a heartbeat never waits for logind.
@@ -76,12 +85,12 @@ void settle(Daemon& d, bool retry) {
   if (holding && !d.inhibitor.held() && (!d.wasHolding || retry)) {
     std::string why = d.state.reason(now);
     if (d.inhibitor.take(why))
-      fprintf(stderr, "keeping the machine awake: %s\n", why.c_str());
+      journal(d, "keeping the machine awake: " + why);
     else
-      fprintf(stderr, "cannot keep the machine awake: %s\n", d.inhibitor.problem().c_str());
+      journal(d, "cannot keep the machine awake: " + d.inhibitor.problem());
   } else if (!holding && d.inhibitor.held()) {
     d.inhibitor.release();
-    fputs("nothing holds: the machine may sleep\n", stderr);
+    journal(d, "nothing holds: the machine may sleep");
   }
   d.wasHolding = holding;
   if (auto end = d.state.nextEnd(now)) {
@@ -213,8 +222,7 @@ int main(int argc, char** argv) {
   if ((r = sd_bus_attach_event(d.bus, event, SD_EVENT_PRIORITY_NORMAL)) < 0) return fail("cannot attach the bus", r);
 
   d.inhibitor.probe();
-  if (!d.inhibitor.problem().empty())
-    fprintf(stderr, "cannot keep the machine awake: %s\n", d.inhibitor.problem().c_str());
+  if (!d.inhibitor.problem().empty()) journal(d, "cannot keep the machine awake: " + d.inhibitor.problem());
   fputs("tarneld ready\n", stdout);
   fflush(stdout);
 

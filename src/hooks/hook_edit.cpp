@@ -67,9 +67,15 @@ public:
       return;
     }
     std::string indent = existing.empty() ? lineIndent(text_, open) + style.unit : lineIndent(text_, existing.front().begin);
+    std::size_t at = existing.empty() ? open + 1 : existing.back().end;
+    // A comment that ends the line of the last item, or of the opening
+    // bracket, stays on that line: the items go on the lines after it, the
+    // comma before them stays with the item.
+    auto lineEnd = style.multiLine ? commentedLineEnd(at) : std::nullopt;
+    if (lineEnd && !existing.empty()) edits_.push_back({{at, at}, ","});
     std::string added;
     for (const Item& item : items) {
-      if (!existing.empty() || !added.empty()) added += ',';
+      if (!added.empty() || (!existing.empty() && !lineEnd)) added += ',';
       if (style.multiLine) added += style.newline + indent;
       else if (!existing.empty() || !added.empty()) added += ' ';
       if (item.key) added += writeJson(*item.key, style) + ": ";
@@ -77,8 +83,8 @@ public:
     }
     // Into an empty container the items go first, then a line break before
     // whatever the container held (blanks, comments) and its closing bracket.
-    if (existing.empty() && style.multiLine) added += style.newline + lineIndent(text_, open);
-    std::size_t at = existing.empty() ? open + 1 : existing.back().end;
+    if (existing.empty() && style.multiLine && !lineEnd) added += style.newline + lineIndent(text_, open);
+    at = lineEnd.value_or(at);
     edits_.push_back({{at, at}, std::move(added)});
   }
 
@@ -117,15 +123,39 @@ public:
   }
 
 private:
+  /// Where the text of `comment` ends: before the line break that ends a `//` comment.
+  std::size_t textEnd(Span comment) const {
+    std::string_view body = text_.substr(comment.begin, comment.end - comment.begin);
+    if (!body.starts_with("//")) return comment.end;
+    return comment.end - (body.ends_with("\r\n") ? 2 : body.ends_with('\n') || body.ends_with('\r') ? 1 : 0);
+  }
+
+  /// Where the line that holds `at` ends, when only blanks and at least one
+  /// comment stand between `at` and that end.
+  std::optional<std::size_t> commentedLineEnd(std::size_t at) const {
+    bool commented = false;
+    for (Span comment : doc_.comments(at, text_.size())) {
+      while (at < comment.begin && isBlank(text_[at])) ++at;
+      if (at != comment.begin) break;
+      at = textEnd(comment);
+      if (at != comment.end) return at;  // a `//` comment, which ends the line
+      if (text_.substr(comment.begin, at - comment.begin).find_first_of("\r\n") != std::string_view::npos) return {};
+      commented = true;
+    }
+    while (at < text_.size() && isBlank(text_[at])) ++at;
+    if (commented && at < text_.size() && (text_[at] == '\n' || text_[at] == '\r')) return at;
+    return std::nullopt;
+  }
+
   /// The items from `first` to `last` that end their container: they go with
-  /// the separator before them; the comments before them stay.
+  /// the separator before them; the comments before them stay, each on its line.
   void removeTrailing(Span previous, Span first, Span last) {
     auto comments = doc_.comments(previous.end, first.begin);
     if (comments.empty()) return cut({previous.end, last.end});
     std::size_t comma = previous.end;
     while (doc_.at(comma) != ',') ++comma;
     cut({comma, comma + 1});
-    cut({std::max(comments.back().end, comma + 1), last.end});
+    cut({std::max(textEnd(comments.back()), comma + 1), last.end});
   }
 
   /// An item that another follows: it goes with the separator and the blanks after it.
@@ -143,13 +173,15 @@ private:
   }
 
   /// The bytes that all of `items` take: the undoing of `append` to an empty
-  /// container, which put a line break and the container's own indentation after them.
+  /// container, which put a line break and the container's own indentation
+  /// after them, or only a line break before them after a comment.
   Span allItems(const std::vector<Span>& items, std::size_t open) const {
     if (padded(items, open)) return {open + 1, items.back().end + 1};
     std::size_t begin = open + 1;
-    for (Span comment : doc_.comments(begin, items.front().begin)) begin = comment.end;
+    auto comments = doc_.comments(begin, items.front().begin);
+    if (!comments.empty()) begin = textEnd(comments.back());
     std::size_t end = items.back().end;
-    bool ownLines = text_.substr(begin, items.front().begin - begin).find('\n') != std::string_view::npos;
+    bool ownLines = comments.empty() && text_.substr(begin, items.front().begin - begin).find('\n') != std::string_view::npos;
     for (std::string_view newline : {std::string_view(style_.newline), std::string_view("\n")}) {
       if (!ownLines) break;
       if (!text_.substr(end).starts_with(newline)) continue;

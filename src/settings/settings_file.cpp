@@ -69,16 +69,24 @@ void flushFolder(const fs::path& dir) {
 }
 
 /// The file that a write to `path` should replace: the end of a chain of
-/// symbolic links (which may not exist yet), or `path` itself.
+/// symbolic links (which may not exist yet), or `path` itself. A link may
+/// point anywhere, and no folder is made there: the folder of a missing file
+/// that a link names must exist.
 fs::path linkTarget(const SettingsPath& where) {
-  fs::path path = where.path;
+  fs::path path = where.path, link;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat status;
-    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    bool exists = lstat(path.c_str(), &status) == 0;
+    if (!exists || !S_ISLNK(status.st_mode)) {
+      if (!exists && !link.empty() && stat(path.parent_path().c_str(), &status) != 0)
+        fail(where, "it is a symbolic link to " + link.string() + ", whose folder does not exist — create that " +
+                        "folder, or remove the link.");
+      return path;
+    }
     std::error_code error;
-    auto next = fs::read_symlink(path, error);
+    link = fs::read_symlink(path, error);
     if (error) fail(where, error.message());
-    path = next.is_absolute() ? next : path.parent_path() / next;
+    path = link.is_absolute() ? link : path.parent_path() / link;
   }
   failWithErrno(where, ELOOP);
 }

@@ -38,8 +38,14 @@ struct Step {
   {0, "off", none, false, -1},
   {0, "extend", "unknown command: extend", false, -1},
   {0, "ON", "unknown command: ON", false, -1},
-  {0, "extend 99999999999999999999", "awake — timer until 2028-10-31 01:56", true, 76 + longestHold},
-  {0, "busy 0", "", true, 76 + longestHold},                 // over at once
+  {0, "extend 99999999999999999999", "awake — timer until 2026-12-13 15:16 (cut to the longest, 7 days)", true, 76 + longestTimer},
+  {0, "busy 99999999999", "", true, 76 + longestAgentHold},
+  {0, "status", "awake — timer until 2026-12-13 15:16 (cut to the longest, 7 days); agent busy until 2026-12-07 15:16 "
+                "(cut to the longest, 24 h)", true, 76 + longestAgentHold},
+  {0, "busy 0", "", true, 76 + longestTimer},                 // over at once
+  {0, "off", none, false, -1},
+  {0, "extend 10080", "awake — timer until 2026-12-13 15:16", true, 76 + longestTimer},  // the longest, not cut
+  {0, "extend 1", "awake — timer until 2026-12-13 15:16 (cut to the longest, 7 days)", true, 76 + longestTimer},
 };
 
 TEST(KeepAwakeTest, EachStepRepliesHoldsAndEndsAsExpected) {
@@ -60,7 +66,7 @@ TEST(DaemonSettingsTest, AgentMinutesOrTheDefaultsWithTheLineAndWhatIsWrong) {
   const std::tuple<std::string, long, std::string> cases[] = {
     {"", 10, ""},
     {"# minutes\r\n\n  agent-minutes =  25 \r\n", 25, ""},
-    {"agent-minutes = 1000001", 10, "line 1: agent-minutes must be a whole number of minutes from 1 to 1000000"},
+    {"agent-minutes = 1441", 10, "line 1: agent-minutes must be a whole number of minutes from 1 to 1440"},
     {"agent-minutes = 5\n\nagent = 5\n", 10, "line 3: unknown setting \"agent\" (known: agent-minutes)"},
     {"agent-minutes 5", 10, "line 1: expected \"name = value\""},
     {"\xEF\xBB\xBF agent-minutes = 7", 7, ""},

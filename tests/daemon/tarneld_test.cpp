@@ -24,7 +24,7 @@ struct Session {
     env_ = {{"DBUS_SESSION_BUS_ADDRESS", startBus("session")}, {"XDG_CONFIG_HOME", dir_.path().string()},
             {"DBUS_SYSTEM_BUS_ADDRESS", logind ? startBus("system") : "unix:path=/nonexistent/bus"}};
     if (logind) {
-      children_.push_back(ts::start({PYTHON3, "-m", "dbusmock", "--system", "--template", "logind", "-l", log_}, env_));
+      children_.push_back(ts::start({PYTHON3_DBUSMOCK, "-m", "dbusmock", "--system", "--template", "logind", "-l", log_}, env_));
       inhibitors(released);
     }
     std::filesystem::create_directory(dir_.path() / "tarnel");
@@ -57,7 +57,7 @@ struct Session {
 };
 
 TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
-  if (!PYTHON3_HAS_DBUSMOCK) GTEST_SKIP() << "needs a mock logind: CMake found no python3 with dbusmock (python3-dbusmock)";
+  if (!PYTHON3_HAS_DBUSMOCK) GTEST_SKIP() << "needs a mock logind: no python3 here imports dbusmock and gi (python3-dbusmock)";
   if (!ts::onPath("busctl")) GTEST_SKIP() << "needs busctl (systemd) to ask the mock logind for its locks";
   Session session(true);
   auto held = [](std::string why) { return "a(ssssuu) 1 \"sleep:idle\" \"Tarnel\" \"" + why + "\" \"block\" 1000 123456\n"; };
@@ -87,12 +87,17 @@ TEST(TarneldTest, HoldsOneInhibitorExactlyWhileSomethingHolds) {
   EXPECT_EQ(session.inhibitors(released), released);
 }
 
+// Each request says why; the journal says it once.
 TEST(TarneldTest, WithoutLogindAndWithBadSettingsItAnswersAndSaysWhy) {
   Session session(false, "agent-minutes = soon\n");
-  EXPECT_EQ(session.run({TARNELCTL_PATH, "on"}),
-            "awake — manual; cannot keep the machine awake: no system bus (No such file or directory); settings: " +
-                session.settings_ + ", line 1: agent-minutes must be a whole number of minutes from 1 to 1000000; using the defaults\n");
+  const std::string noBus = "cannot keep the machine awake: no system bus (No such file or directory)",
+                    settings = session.settings_ + ", line 1: agent-minutes must be a whole number of minutes from 1 to 1440; using the defaults";
+  for (std::string command : {"on", "off", "on"})
+    EXPECT_EQ(session.run({TARNELCTL_PATH, command}), (command == "on" ? "awake — manual; " : none.substr(0, none.size() - 1) + "; ") +
+              noBus + "; settings: " + settings + "\n");
   EXPECT_EQ(session.run({TARNELCTL_PATH, "frob", "x"}), "unknown command: frob x\n");
+  kill(session.daemon_->pid, SIGTERM);
+  EXPECT_EQ(ts::finish(*session.daemon_, 5s).err, "settings: " + settings + "\n" + noBus + "\n");
 }
 
 }  // namespace

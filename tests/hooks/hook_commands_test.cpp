@@ -72,7 +72,7 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
     std::string fresh = readFile(fs::path(SOURCE_DIR) / "tests/fixtures" / (agent + ".fresh.json"));
     for (size_t at; (at = fresh.find("@COMMAND@")) != std::string::npos;) fresh.replace(at, 9, tarnelctl + " busy");
     EXPECT_EQ(readFile(h.file(agent)), fresh);
-    auto valid = PYTHON3_HAS_JSONSCHEMA ? run({PYTHON3, SOURCE_DIR "/tests/schemas/validate.py", agent, h.file(agent).string()})
+    auto valid = PYTHON3_HAS_JSONSCHEMA ? run({PYTHON3_JSONSCHEMA, SOURCE_DIR "/tests/schemas/validate.py", agent, h.file(agent).string()})
                                         : RunResult{"", "", 0};
     EXPECT_EQ(valid.status, 0) << valid.err;
     expect(h.run("install-" + agent + "-hooks"), 0, already);
@@ -127,6 +127,8 @@ const std::tuple<std::function<void(const fs::path& file)>, std::string, std::ve
      "settings file there (a symbolic link to one is fine).", {tarnelctl}},
     {[](auto& f) { fs::create_directory_symlink("nowhere", f.parent_path()); }, ".claude is a symbolic link to nowhere, "
      "which does not exist — create that folder, or remove the link.", {tarnelctl}},
+    {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink("../away/settings.json", f); }, "it is a "
+     "symbolic link to ../away/settings.json, whose folder does not exist — create that folder, or remove the link.", {tarnelctl}},
     {[](auto& f) { fs::create_directories(f.parent_path()); fs::create_symlink(f, f); }, "Too many levels of symbolic links"
      " — its symbolic links lead round in a circle: point the link at a file.", {tarnelctl}},
     {[](auto& f) { padded(f); fs::permissions(f, fs::perms::none); }, denied, asUser},

@@ -20,6 +20,9 @@ version=$(sed -n 's/^project(tarnelctl VERSION \([0-9.]*\).*/\1/p' "$root/CMakeL
 words=$({ { "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-z-]+$/ {print $2}'
   sed -n 's/^\.It Cm \(install-[a-z]*-hooks\) , \(uninstall-[a-z]*-hooks\)$/\1\n\2/p' "$root/man/tarnelctl.1.in"
   printf '%s\n' doctor --version; } | sort -u)
+# Those words, each with its description, as each shell offers them: a tab between.
+described=$(sort "$root/tests/fixtures/completions.txt")
+[[ $(cut -f 1 <<<"$described") == "$words" ]] || fail "tests/fixtures/completions.txt has other words: $words"
 files='bin/tarnelctl
 bin/tarneld
 share/bash-completion/completions/tarnelctl
@@ -31,16 +34,17 @@ share/zsh/site-functions/_tarnelctl'
 prefix=$scratch/stage/usr/local
 case $check in bash | zsh | fish) DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr/local >/dev/null ;; esac
 # zsh_words FPATH_DIR BIN_DIR: what an interactive zsh's Tab offers after
-# "tarnelctl " and "tarnelctl on ", on a terminal of its own (compadd reports it).
+# "tarnelctl " and "tarnelctl on ", on a terminal of its own (compadd reports
+# each word as it is shown, with its description), a tab after each word.
 zsh_words() {
-  perl -e 'alarm shift; exec @ARGV' 30 zsh -f -s "$@" <<'EOF'
+  perl -e 'alarm shift; exec @ARGV' 30 zsh -f -s "$@" <<'EOF' | sed -E "s/ +-- /$(printf '\t')/"
 zmodload zsh/zpty && zpty z zsh -f -i
 zpty -w z "PS1='RE''ADY> '; PATH=$2:\$PATH; fpath=($1 \$fpath); autoload -Uz compinit; compinit -u -D"
-zpty -w z 'compadd() { local -a m; builtin compadd -O m "$@"; print -rl -- "<m>"${^m}; builtin compadd "$@"; }'
+zpty -w z 'compadd() { local i; for ((i = 1; i < $#; i++)); [[ $@[i] == -d ]] && print -rl -- "<d>"${(P)@[i+1]}; builtin compadd "$@"; }'
 zpty -r z out '*READY> *READY> '
 for line in 'tarnelctl ' 'tarnelctl on '; do
   zpty -w -n z "$line"$'\t\x15print DO""NE\n' && zpty -r z out '*DONE*READY> '
-  print -rl -- "$line:" ${(o)${(M)${(f)out//$'\r'}:#*<m>*}##*<m>}
+  print -rl -- "$line:" ${(ou)${(M)${(f)out//$'\r'}:#*<d>*}##*<d>}
 done
 EOF
 }
@@ -67,18 +71,19 @@ bash)
   [[ -n $loader ]] && bash -c '((BASH_VERSINFO >= 4))' || skip "needs bash 4+ and bash-completion 2 (brew install bash bash-completion@2)"
   got=$(XDG_DATA_DIRS=$prefix/share BASH_COMPLETION_COMPAT_DIR=$scratch/none bash --norc --noprofile -c '
     source "$0" && __load_completion tarnelctl && complete -p tarnelctl
-    COMP_WORDS=(tarnelctl ""); COMP_CWORD=1; _tarnelctl; printf "%s\n" "${COMPREPLY[@]}" | sort
+    COMP_WORDS=(tarnelctl ""); COMP_CWORD=1; _tarnelctl; printf "%s\n" "${COMPREPLY[@]}" | sed -E "s/ +-- /$(printf "\t")/" | sort
+    COMP_WORDS=(tarnelctl st); _tarnelctl; echo "alone: ${COMPREPLY[*]}"
     COMP_WORDS=(tarnelctl on ""); COMP_CWORD=2; _tarnelctl; echo "later: ${COMPREPLY[*]}"' "$loader")
   # No -o default: bash offers no file names when the function offers nothing.
-  [[ $got == "complete -F _tarnelctl tarnelctl"$'\n'"$words"$'\nlater: ' ]] || fail "$got" ;;
+  [[ $got == "complete -F _tarnelctl tarnelctl"$'\n'"$described"$'\nalone: status\nlater: ' ]] || fail "$got" ;;
 zsh)
   need zsh "apt install zsh; macOS has it"
   got=$(zsh_words "$prefix/share/zsh/site-functions" "$prefix/bin")
-  [[ $got == "tarnelctl :"$'\n'"$words"$'\ntarnelctl on :' ]] || fail "$got" ;;
+  [[ $got == "tarnelctl :"$'\n'"$described"$'\ntarnelctl on :' ]] || fail "$got" ;;
 fish)
   need fish "apt install fish, brew install fish"
   got=$(PATH=$prefix/bin:$PATH XDG_DATA_DIRS=$prefix/share fish -c 'complete -C "tarnelctl " | sort; echo later:; complete -C "tarnelctl on "')
-  [[ $got == "$words"$'\nlater:' ]] || fail "$got" ;;
+  [[ $got == "$described"$'\nlater:' ]] || fail "$got" ;;
 deb)
   need dpkg-deb "the Debian package is built and checked on Debian or Ubuntu"
   cpack --config "$build/CPackConfig.cmake" -B "$scratch" >cpack.log 2>&1 || fail "$(cat cpack.log)"
@@ -95,7 +100,7 @@ deb)
   [[ -z $(ls -A "$HOME") ]] || fail "the program wrote in HOME"
   need zsh "the package's zsh completion is checked in zsh (apt install zsh)"
   zsh -fc 'print -rl -- $fpath' | grep -qx /usr/share/zsh/vendor-completions || fail "zsh does not look in vendor-completions"
-  [[ $(zsh_words "$scratch/root/usr/share/zsh/vendor-completions" "$scratch/root/usr/bin") == "tarnelctl :"$'\n'"$words"$'\ntarnelctl on :' ]] || fail zsh
+  [[ $(zsh_words "$scratch/root/usr/share/zsh/vendor-completions" "$scratch/root/usr/bin") == "tarnelctl :"$'\n'"$described"$'\ntarnelctl on :' ]] || fail zsh
   need lintian "the package is built and checked; apt install lintian to check it against Debian's policy"
   lint=$(lintian "$deb" 2>&1 | grep -v 'running with root privileges' || true) && [[ -z $lint ]] || fail "lintian: $lint" ;;
 *) fail "no such check" ;;
