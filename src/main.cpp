@@ -67,7 +67,7 @@ int runHook(const tarnel::HookCommand& command, bool dryRun) {
 }
 
 int doctor() {
-  auto reply = sendAndWait("status");
+  auto reply = sendAndWait("status").reply;
   const char* noColor = std::getenv("NO_COLOR");
   auto report = doctorReport(reply, isatty(STDOUT_FILENO) && !(noColor && *noColor));
   return print(report.text, report.status);
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     postCommand(*text);
     return 0;
   }
-  if (auto reply = sendAndWait(*text)) return print(*reply, 0);
+  if (auto reply = sendAndWait(*text).reply) return print(*reply, 0);
   writeAll(STDERR_FILENO, noReplyMessage);
   return 1;
 }
