@@ -50,15 +50,24 @@ private:
   int status_ = 0;
 };
 
+/// Whether `agent` blocks what `hook` guards while its program is gone: only
+/// the command of an earlier version, without `neverFails`, can fail.
+bool blocksAgent(const Agent& agent, const FoundHook& hook) {
+  if (!hook.program || hook.command.ends_with(neverFails)) return false;
+  auto statuses = goneStatuses(*hook.program);
+  return std::any_of(statuses.begin(), statuses.end(), [&](int status) { return blocks(agent.onFailure, status); });
+}
+
 void checkHook(Report& report, const Agent& agent, const FoundHook& hook, const HookRules& rules) {
+  bool urgent = blocksAgent(agent, hook);
   if (!hook.program)
     report.line(Mark::warn, hook.event, "runs \"" + hook.command + "\", which is not \"<program> busy\"");
   else if (rules.isRunning(*hook.program))
     report.line(Mark::good, hook.event, "this program");
   else if (rules.isGone(*hook.program))
     report.line(Mark::bad, hook.event,
-                (agent.failsClosed ? "URGENT: " : "") + *hook.program + " is gone — " +
-                    (agent.failsClosed ? std::string(agent.restartName) + " may deny tool calls while its hook fails; " : "") +
+                (urgent ? "URGENT: " : "") + *hook.program + " is gone — " +
+                    (urgent ? std::string(agent.restartName) + " blocks on this hook while it fails; " : "") +
                     "tarnelctl install-" + std::string(agent.word) + "-hooks points it at this program");
   else if (hook.program->starts_with('/'))
     report.line(Mark::good, hook.event, "another build: " + *hook.program);
