@@ -67,9 +67,8 @@ int runHook(const tarnel::HookCommand& command, bool dryRun) {
 }
 
 int doctor() {
-  auto reply = sendAndWait("status").reply;
   const char* noColor = std::getenv("NO_COLOR");
-  auto report = doctorReport(reply, isatty(STDOUT_FILENO) && !(noColor && *noColor));
+  auto report = doctorReport(sendAndWait("status"), isatty(STDOUT_FILENO) && !(noColor && *noColor));
   return print(report.text, report.status);
 }
 
