@@ -61,7 +61,7 @@ struct Agent {
   std::string_view commandKey = "command";   ///< the handler's member that holds the shell command
   unsigned timeoutSec = 0;                   ///< our handler's "timeoutSec"; 0 for none
   bool expandsVariables = false;  ///< replaces $NAME and ${NAME} in its settings' strings before the shell runs them
-  OnFailure onFailure = OnFailure::blocksOn2;
+  OnFailure onFailure = OnFailure::blocksOn2;  ///< what a hook of its that fails does (agents.cpp says where that is from)
   bool ownFile = false;           ///< the file is ours alone: uninstall deletes it when nothing else is left
   SecondFile secondFile = SecondFile::none;
   const Agent* second = nullptr;  ///< the second file, as an agent of its own; nullptr for none
