@@ -121,8 +121,8 @@ std::string shellWord(std::string_view path) {
 }
 
 std::optional<std::string> busyProgram(std::string_view command) {
-  constexpr std::string_view busy = " busy", orTrue = " || true";
-  if (command.ends_with(orTrue)) command.remove_suffix(orTrue.size());
+  constexpr std::string_view busy = " busy";
+  if (command.ends_with(neverFails)) command.remove_suffix(neverFails.size());
   if (!command.ends_with(busy) || command.size() == busy.size()) return std::nullopt;
   std::string_view word = command.substr(0, command.size() - busy.size());
   std::string program;
@@ -148,6 +148,12 @@ std::optional<std::string> busyProgram(std::string_view command) {
     }
   }
   return program;
+}
+
+std::vector<int> goneStatuses(const std::string& program) {
+  struct stat status;
+  if (isKernelAlias(program)) return {2, 127};
+  return {stat(program.c_str(), &status) != 0 && errno == ENOENT ? 127 : 126};
 }
 
 bool isOurProgram(const std::string& program, const HookRules& rules) {
