@@ -79,8 +79,12 @@ TEST(CommandLine, DryRunPrintsTheDiffAndTheMessageAndWritesNothing) {
   EXPECT_EQ(readFile(codex), mine);
 }
 
-// A working hook, a dead one, a file that is no JSON, and no application.
+// A working hook, a dead one, a file that is no JSON, and no application. On macOS, the test build of
+// the Foundation back end asks: its notifications never reach the user's own Tarnel application.
 TEST(CommandLine, DoctorReadsEveryAgentAndAsksTheApplication) {
+#ifdef __APPLE__
+  const std::string tarnelctl = FOUNDATION_TARNELCTL_PATH;
+#endif
   TempDir home;
   EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}};
   writeFile(home.path() / ".claude/settings.json", "{}");
