@@ -202,11 +202,14 @@ TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
   EXPECT_EQ(run({"/bin/sh", "-c", tarnel::ourCommand(*tarnel::hookCommand("install-copilot-hooks")->agent, {"", "/gone/tarnelctl busy", {}, {}, {}})}).status, 0);
   EXPECT_FALSE(fs::exists(h.dir.path() / "pwned"));
   // Started through a link of another name, or as /proc/self/exe, the hook names the program as tarnelctl;
-  // started as ./tarnelctl, a link of that name in the working folder.
-  fs::path link = h.dir.path() / "tl", here = h.dir.path() / "tarnelctl";
+  // started as ./tarnelctl, a link of that name in the working folder, as the shell names that folder, also
+  // through a link (as macOS's TMPDIR, /var/folders/…, lies behind /var → /private/var).
+  fs::path link = h.dir.path() / "tl", here = h.dir.path() / "tarnelctl", via = h.dir.path() / "via/tarnelctl";
   for (const fs::path& name : {link, here}) fs::create_symlink(tarnelctl, name);
-  for (auto [argv, named] : {std::pair{std::vector<std::string>{"sh", "-c", "cd \"${0%/*}\" && exec ./tarnelctl \"$1\"",
-                             here.string()}, here.string()}, {{link.string()}, tarnelctl},
+  fs::create_directory_symlink(".", via.parent_path());
+  const std::string inFolder = "cd \"${0%/*}\" && exec ./tarnelctl \"$1\"";
+  for (auto [argv, named] : {std::pair{std::vector<std::string>{"sh", "-c", inFolder, here.string()}, here.string()},
+                             {{"sh", "-c", inFolder, via.string()}, via.string()}, {{link.string()}, tarnelctl},
                              {{"bash", "-c", "exec -a /proc/self/exe \"$0\" \"$1\"", tarnelctl}, tarnelctl}}) {
     fs::remove(h.file("cursor"));
     EXPECT_EQ(h.run("install-cursor-hooks", argv).status, 0);
