@@ -5,8 +5,8 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <map>
 #include <regex>
@@ -170,13 +170,21 @@ TEST(HookCommands, WritesThroughALinkKeepingModeAndRemovesOldLeftovers) {
     writeFile(dotfiles / name, "{\"keep\": true}\n");
   fs::last_write_time(dotfiles / ".claude.json.tarnel-Abc123", fs::file_time_type::clock::now() - std::chrono::hours(2));
   fs::permissions(real, fs::perms(0640));
+#ifdef __APPLE__  // macOS's calls take a position in the value and options
+  ASSERT_EQ(setxattr(real.c_str(), "user.kept", "v", 1, 0, 0), 0);
+#else
   ASSERT_EQ(setxattr(real.c_str(), "user.kept", "v", 1, 0), 0);
+#endif
   fs::create_directories(file.parent_path());
   fs::create_symlink("../dotfiles/claude.json", file);
   EXPECT_EQ(h.run("install-claude-hooks").status, 0);
   EXPECT_TRUE(fs::is_symlink(file));
   EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640));
+#ifdef __APPLE__
+  EXPECT_EQ(getxattr(real.c_str(), "user.kept", nullptr, 0, 0, 0), 1);
+#else
   EXPECT_EQ(getxattr(real.c_str(), "user.kept", nullptr, 0), 1);
+#endif
   EXPECT_EQ(readFile(file.string() + ".tarnel-backup"), "{\"keep\": true}\n");
   EXPECT_TRUE(readFile(real).starts_with("{\"keep\": true, \"hooks\": {\"PreToolUse\": [{\"hooks\": [{"));
   EXPECT_FALSE(fs::exists(dotfiles / ".claude.json.tarnel-Abc123"));
