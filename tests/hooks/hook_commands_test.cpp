@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "hooks/hook_edit.h"
+#include "settings/settings_file.h"
 #include "test_support.h"
 
 namespace {
@@ -189,6 +190,26 @@ TEST(HookCommands, WritesThroughALinkKeepingModeAndRemovesOldLeftovers) {
   EXPECT_TRUE(readFile(real).starts_with("{\"keep\": true, \"hooks\": {\"PreToolUse\": [{\"hooks\": [{"));
   EXPECT_FALSE(fs::exists(dotfiles / ".claude.json.tarnel-Abc123"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles), fs::directory_iterator()), 2);  // the file and New456
+}
+
+// Without hard links (FAT, exFAT, SMB), a new file is named by a rename that never replaces, or where that is
+// missing too, over an empty file held at its name: another program's file made meanwhile stays; a backup is made.
+TEST(HookCommands, NewFilesWithoutHardLinksNeverReplaceAnother) {
+  for (auto naming : {tarnel::Naming::exclusiveRename, tarnel::Naming::heldName}) {
+    tarnel::firstNaming = naming;
+    TempDir dir;
+    tarnel::SettingsPath where{(dir.path() / "s.json").string(), "s.json", dir.path().string()};
+    auto nothing = tarnel::readSettings(where);
+    writeFile(where.path, "theirs");
+    EXPECT_FALSE(tarnel::replaceSettings(where, nothing, {"ours"}));
+    EXPECT_EQ(readFile(where.path), "theirs");
+    fs::remove(where.path);
+    EXPECT_TRUE(tarnel::replaceSettings(where, tarnel::readSettings(where), {"ours"}));
+    EXPECT_TRUE(tarnel::replaceSettings(where, tarnel::readSettings(where), {"new"}));
+    EXPECT_EQ(readFile(where.path) + readFile(where.path + ".tarnel-backup"), "newours");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);  // nothing else
+  }
+  tarnel::firstNaming = tarnel::Naming::hardLink;
 }
 
 TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
