@@ -1,6 +1,7 @@
 # Thin wrapper over CMake.
 #   make         build build/tarnelctl
 #   make test    every test: the suite, the suite again under ASan+UBSan, each fuzzer for 30 s
+#   make check-macos  typecheck every unit that a Mac build compiles for arm64 macOS (Linux; also in make test)
 #   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
 #   make bench   measure against the baselines and refresh README's Performance section
 #   make fuzz    run each fuzzer for FUZZ_SECONDS
@@ -33,9 +34,9 @@ DESTDIR ?=
 
 # The set-up groups of the goals asked for: build always.
 SETUP_GROUPS = build $(filter demo test fuzz bench package,$(MAKECMDGOALS)) \
-  $(if $(filter sanitized-test,$(MAKECMDGOALS)),test)
+  $(if $(filter sanitized-test,$(MAKECMDGOALS)),test) $(if $(filter test check-macos,$(MAKECMDGOALS)),macos)
 
-.PHONY: all setup build test sanitized-test fuzz stress demo bench install uninstall package dist clean
+.PHONY: all setup build test check-macos sanitized-test fuzz stress demo bench install uninstall package dist clean
 
 all: build
 
@@ -50,6 +51,9 @@ test: build
 	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=30
 	@$(MAKE) --no-print-directory sanitized-test
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+check-macos: build
+	@scripts/check-macos.sh $(BUILD)
 
 sanitized-test: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNEL_SANITIZE=ON >/dev/null
