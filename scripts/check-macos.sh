@@ -25,7 +25,7 @@ scratch=$build/macos-typecheck
 mkdir -p "$scratch/include"
 for library in gtest nlohmann; do
   for prefix in /usr/include /usr/local/include; do
-    [[ -d $prefix/$library ]] && ln -sfn "$prefix/$library" "$scratch/include/$library" && break
+    [[ -e $scratch/include/$library || ! -d $prefix/$library ]] || ln -sn "$prefix/$library" "$scratch/include/$library" || true
   done
   [[ -e $scratch/include/$library ]] || skip "needs the $library headers (scripts/setup.sh build test)"
 done
@@ -48,7 +48,8 @@ if (($# == 0)); then
     grep -vxE 'src/daemon/.*|tests/daemon/.*|src/messaging/dbus_notification_center\.cpp|tools/tarnel_standin\.cpp')
 fi
 export ZIG_GLOBAL_CACHE_DIR=$scratch/zig-cache ZIG_LOCAL_CACHE_DIR=$scratch/zig-cache
-rm -rf "$scratch/units" && mkdir "$scratch/units"
+units=$(mktemp -d "$scratch/units.XXXXXX")  # of this run: checks may run side by side
+trap 'rm -rf "$units"' EXIT
 jobs=$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2) i=0
 for unit; do
   case $unit in
@@ -58,12 +59,12 @@ for unit; do
   esac
   ((++i <= jobs)) || wait -n || true
   # Each unit's errors in a file of its own, named after it when it fails.
-  { "$zig/zig" clang "${language[@]}" "${flags[@]}" "$unit" 2>"$scratch/units/$i" || echo "$unit" >"$scratch/units/$i.failed"; } &
+  { "$zig/zig" clang "${language[@]}" "${flags[@]}" "$unit" 2>"$units/$i" || echo "$unit" >"$units/$i.failed"; } &
 done
 wait
-failed=$(cat "$scratch"/units/*.failed 2>/dev/null || true)
+failed=$(cat "$units"/*.failed 2>/dev/null || true)
 if [[ -n $failed ]]; then
-  for log in "$scratch"/units/*.failed; do cat "${log%.failed}" >&2; done
+  for log in "$units"/*.failed; do cat "${log%.failed}" >&2; done
   echo "macOS typecheck: $(wc -l <<<"$failed") of $# units fail for arm64 macOS 13:" $failed >&2
   exit 1
 fi
