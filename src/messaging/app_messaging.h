@@ -7,10 +7,18 @@
 #include <string>
 #include <string_view>
 
+#ifndef TARNEL_TEST_NOTIFICATIONS
 /// Notification that carries a command text to the application.
 inline constexpr std::string_view commandName = "dev.tarnel.command";
 /// Notification that carries the application's reply text back.
 inline constexpr std::string_view statusName = "dev.tarnel.status";
+#else
+// The builds for the tests of the Foundation back end, and their stand-in
+// application, speak among themselves: a Mac has one distributed notification
+// center per user, and no test may reach the user's own Tarnel application.
+inline constexpr std::string_view commandName = "dev.tarnel.test.command";
+inline constexpr std::string_view statusName = "dev.tarnel.test.status";
+#endif
 /// How long `sendAndWait` waits for a reply.
 inline constexpr std::chrono::duration<double> replyTimeout{2.0};
 /// What the user sees on standard error when no reply came; ends in its own newline.

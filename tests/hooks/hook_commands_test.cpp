@@ -5,14 +5,15 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <map>
 #include <regex>
 #include <sstream>
 
 #include "hooks/hook_edit.h"
+#include "settings/settings_file.h"
 #include "test_support.h"
 
 namespace {
@@ -177,17 +178,45 @@ TEST(HookCommands, WritesThroughALinkKeepingModeAndRemovesOldLeftovers) {
     writeFile(dotfiles / name, "{\"keep\": true}\n");
   fs::last_write_time(dotfiles / ".claude.json.tarnel-Abc123", fs::file_time_type::clock::now() - std::chrono::hours(2));
   fs::permissions(real, fs::perms(0640));
+#ifdef __APPLE__  // macOS's calls take a position in the value and options
+  ASSERT_EQ(setxattr(real.c_str(), "user.kept", "v", 1, 0, 0), 0);
+#else
   ASSERT_EQ(setxattr(real.c_str(), "user.kept", "v", 1, 0), 0);
+#endif
   fs::create_directories(file.parent_path());
   fs::create_symlink("../dotfiles/claude.json", file);
   EXPECT_EQ(h.run("install-claude-hooks").status, 0);
   EXPECT_TRUE(fs::is_symlink(file));
   EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640));
+#ifdef __APPLE__
+  EXPECT_EQ(getxattr(real.c_str(), "user.kept", nullptr, 0, 0, 0), 1);
+#else
   EXPECT_EQ(getxattr(real.c_str(), "user.kept", nullptr, 0), 1);
+#endif
   EXPECT_EQ(readFile(file.string() + ".tarnel-backup"), "{\"keep\": true}\n");
   EXPECT_TRUE(readFile(real).starts_with("{\"keep\": true, \"hooks\": {\"PreToolUse\": [{\"hooks\": [{"));
   EXPECT_FALSE(fs::exists(dotfiles / ".claude.json.tarnel-Abc123"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dotfiles), fs::directory_iterator()), 2);  // the file and New456
+}
+
+// Without hard links (FAT, exFAT, SMB), a new file is named by a rename that never replaces, or where that is
+// missing too, over an empty file held at its name: another program's file made meanwhile stays; a backup is made.
+TEST(HookCommands, NewFilesWithoutHardLinksNeverReplaceAnother) {
+  for (auto naming : {tarnel::Naming::exclusiveRename, tarnel::Naming::heldName}) {
+    tarnel::firstNaming = naming;
+    TempDir dir;
+    tarnel::SettingsPath where{(dir.path() / "s.json").string(), "s.json", dir.path().string()};
+    auto nothing = tarnel::readSettings(where);
+    writeFile(where.path, "theirs");
+    EXPECT_FALSE(tarnel::replaceSettings(where, nothing, {"ours"}));
+    EXPECT_EQ(readFile(where.path), "theirs");
+    fs::remove(where.path);
+    EXPECT_TRUE(tarnel::replaceSettings(where, tarnel::readSettings(where), {"ours"}));
+    EXPECT_TRUE(tarnel::replaceSettings(where, tarnel::readSettings(where), {"new"}));
+    EXPECT_EQ(readFile(where.path) + readFile(where.path + ".tarnel-backup"), "newours");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);  // nothing else
+  }
+  tarnel::firstNaming = tarnel::Naming::hardLink;
 }
 
 TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
@@ -217,11 +246,14 @@ TEST(HookCommands, OurCommandSurvivesTheShellAndIsKnownUnderAnyName) {
   }
   EXPECT_FALSE(fs::exists(h.dir.path() / "pwned"));
   // Started through a link of another name, or as /proc/self/exe, the hook names the program as tarnelctl;
-  // started as ./tarnelctl, a link of that name in the working folder.
-  fs::path link = h.dir.path() / "tl", here = h.dir.path() / "tarnelctl";
+  // started as ./tarnelctl, a link of that name in the working folder, as the shell names that folder, also
+  // through a link (as macOS's TMPDIR, /var/folders/…, lies behind /var → /private/var).
+  fs::path link = h.dir.path() / "tl", here = h.dir.path() / "tarnelctl", via = h.dir.path() / "via/tarnelctl";
   for (const fs::path& name : {link, here}) fs::create_symlink(tarnelctl, name);
-  for (auto [argv, named] : {std::pair{std::vector<std::string>{"sh", "-c", "cd \"${0%/*}\" && exec ./tarnelctl \"$1\"",
-                             here.string()}, here.string()}, {{link.string()}, tarnelctl},
+  fs::create_directory_symlink(".", via.parent_path());
+  const std::string inFolder = "cd \"${0%/*}\" && exec ./tarnelctl \"$1\"";
+  for (auto [argv, named] : {std::pair{std::vector<std::string>{"sh", "-c", inFolder, here.string()}, here.string()},
+                             {{"sh", "-c", inFolder, via.string()}, via.string()}, {{link.string()}, tarnelctl},
                              {{"bash", "-c", "exec -a /proc/self/exe \"$0\" \"$1\"", tarnelctl}, tarnelctl}}) {
     fs::remove(h.file("cursor"));
     EXPECT_EQ(h.run("install-cursor-hooks", argv).status, 0);
