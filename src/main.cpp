@@ -98,7 +98,8 @@ int main(int argc, char** argv) {
     postCommand(*text);
     return 0;
   }
-  if (auto reply = sendAndWait(*text).reply) return print(*reply, 0);
-  writeAll(STDERR_FILENO, noReplyMessage);
+  auto answer = sendAndWait(*text);
+  if (answer.reply) return print(*answer.reply, 0);
+  writeAll(STDERR_FILENO, answer.noCenter.empty() ? std::string(noReplyMessage) : "tarnelctl: " + answer.noCenter + "\n");
   return 1;
 }

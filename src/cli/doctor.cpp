@@ -69,6 +69,34 @@ std::string tomlString(const std::string& text) {
   return quoted + "\"";
 }
 
+/// The quoted keys of `toml`, quotes and all: each string that a table header
+/// or a key holds, followed by ".", "=" or, on a line that opens with "[",
+/// "]". A string in a comment or a value is none. Enough for the keys that
+/// Codex writes, not a TOML parser: multi-line strings are not known.
+std::vector<std::string_view> tomlQuotedKeys(std::string_view toml) {
+  std::vector<std::string_view> keys;
+  bool lineStart = true, header = false;
+  for (std::size_t i = 0; i < toml.size(); ++i) {
+    char c = toml[i];
+    if (c == '\n') lineStart = true;
+    if (c == '\n' || c == ' ' || c == '\t') continue;
+    if (lineStart) header = c == '[', lineStart = false;
+    if (c == '#') i = std::min(toml.find('\n', i), toml.size()) - 1;  // a comment, to the end of its line
+    if (c != '"' && c != '\'') continue;
+    std::size_t end = i + 1;  // the closing quote, if the line holds one
+    while (end < toml.size() && toml[end] != c && toml[end] != '\n') end += c == '"' && toml[end] == '\\' ? 2 : 1;
+    if (end >= toml.size() || toml[end] == '\n') {  // no string ends on this line: no key on it
+      i = end - 1;
+      continue;
+    }
+    std::size_t next = toml.find_first_not_of(" \t", end + 1);
+    if (next != std::string_view::npos && (toml[next] == '.' || toml[next] == '=' || (header && toml[next] == ']')))
+      keys.push_back(toml.substr(i, end + 1 - i));
+    i = end;
+  }
+  return keys;
+}
+
 /// For each hook of `hooks` in Codex's hooks.json at `where`: whether Codex's
 /// config.toml beside it holds no state at all for it, so Codex has never
 /// trusted what stands there. Codex keys a hook's state (its "trusted_hash")
@@ -84,6 +112,7 @@ std::vector<bool> neverTrusted(const SettingsPath& where, const std::vector<Foun
   } catch (const SettingsError&) {
     return never;  // unknown
   }
+  std::vector<std::string_view> keys = config ? tomlQuotedKeys(*config) : std::vector<std::string_view>();
   std::error_code error;
   std::string real = std::filesystem::canonical(folder, error).string() + "/hooks.json";
   for (std::size_t i = 0; i < hooks.size(); ++i) {
@@ -94,8 +123,8 @@ std::vector<bool> neverTrusted(const SettingsPath& where, const std::vector<Foun
     }
     place.append(":").append(std::to_string(hooks[i].group)).append(":").append(std::to_string(hooks[i].handler));
     auto stated = [&](const std::string& file) {
-      return config && (config->find(tomlString(file + place)) != std::string::npos ||
-                        config->find("'" + file + place + "'") != std::string::npos);
+      return std::ranges::find(keys, tomlString(file + place)) != keys.end() ||
+             std::ranges::find(keys, "'" + file + place + "'") != keys.end();
     };
     never[i] = !stated(where.path) && (error || !stated(real));
   }
@@ -108,23 +137,31 @@ struct Hindrance {
   std::string shadowed;    ///< the agent reads its event from this other file instead; else empty
 };
 
+/// Why `program`, which `rules` count as gone, does not run this program.
+std::string whyGone(const std::string& program) {
+  if (isKernelAlias(program)) return program + " names the agent's shell, not tarnelctl";
+  return program + (program.find('/') == std::string::npos ? " is not on PATH" : " is gone");
+}
+
 /// One hook of ours: what it runs, and what keeps it from working.
 void checkHook(Report& report, const Agent& agent, const FoundHook& hook, const HookRules& rules, const Hindrance& hindrance) {
   std::string name(agent.restartName);
-  if (!hook.program)
-    return report.line(Mark::warn, hook.event, "runs \"" + hook.command + "\", which is not \"<program> busy\"");
-  if (rules.isGone(*hook.program)) {
+  bool gone = hook.program && rules.isGone(*hook.program);
+  std::string runs = !hook.program                    ? "runs \"" + hook.command + "\", which is not \"<program> busy\""
+                     : gone                            ? whyGone(*hook.program)
+                     : rules.isRunning(*hook.program)  ? "this program"
+                     : hook.program->starts_with('/') ? "another build: " + *hook.program
+                                                      : *hook.program + ", as the agent finds it on its PATH";
+  if (!hindrance.shadowed.empty())  // never run, so whatever it runs does no harm
+    return report.line(Mark::none, hook.event, runs + "; not run: " + name + " takes this event from " + hindrance.shadowed);
+  if (!hook.program) return report.line(Mark::warn, hook.event, runs);
+  if (gone) {
     bool urgent = blocksAgent(agent, hook);
-    return report.line(Mark::bad, hook.event, (urgent ? "URGENT: " : "") + *hook.program + " is gone" +
+    return report.line(Mark::bad, hook.event, (urgent ? "URGENT: " : "") + runs +
                                                   (urgent ? ", and " + name + " blocks on this hook while it fails" : "") +
                                                   " — " + installWord(agent) + " points it at this program");
   }
-  std::string runs = rules.isRunning(*hook.program)      ? "this program"
-                     : hook.program->starts_with('/') ? "another build: " + *hook.program
-                                                      : *hook.program + ", as the agent finds it on its PATH";
-  if (!hindrance.shadowed.empty())
-    report.line(Mark::none, hook.event, runs + "; not run: " + name + " takes this event from " + hindrance.shadowed);
-  else if (!hook.command.ends_with(neverFails))
+  if (!hook.command.ends_with(neverFails))
     report.line(Mark::warn, hook.event, runs + "; should it fail, " + name + " may block — " + installWord(agent) +
                                             " makes it never fail");
   else if (hindrance.untrusted)
@@ -163,7 +200,10 @@ void checkFile(Report& report, const Agent& agent, const HookRules& rules, const
   std::vector<FoundHook> hooks;
   try {
     SettingsRead read = readSettings(where);
-    if (!read.bytes) return report.line(Mark::none, "", "no file, no hook installed");
+    if (!read.bytes) {
+      checkChange(where, read, 0);  // what install would refuse, such as a link into a folder that does not exist
+      return report.line(Mark::none, "", "no file, no hook installed");
+    }
     hooks = ourHooks(agent, read.bytes, rules);
   } catch (const SettingsError& error) {
     return report.line(Mark::bad, "", error.what());

@@ -59,6 +59,7 @@ Outcome KeepAwake::apply(std::string_view command, TimePoint now) {
     agentEnd_ = holdEnd(now, now, given.value_or(settings_.agentMinutes), longestAgentHold, agentCut_);
     return Outcome::heartbeat;
   }
+  timerCut_ = false;  // said only in the reply to the extend that was cut
   if (command == "on") {
     manual_ = true;
   } else if (command == "off") {

@@ -15,7 +15,7 @@ using TimePoint = std::chrono::system_clock::time_point;
 
 /// The longest that a heartbeat keeps the machine awake, in minutes (24 h),
 /// and the furthest ahead that a timer may end (7 days): a longer hold is
-/// cut to it, and the status says so.
+/// cut to it, and the reply says so.
 inline constexpr long longestAgentHold = 24 * 60;
 inline constexpr long longestTimer = 7 * 24 * 60;
 
@@ -40,8 +40,9 @@ public:
   std::optional<TimePoint> nextEnd(TimePoint now) const;
   /// What holds at `now`, without times, for the inhibitor: "manual, agent at work".
   std::string reason(TimePoint now) const;
-  /// One line: "awake — manual; agent busy until 14:05", or that nothing holds;
-  /// a hold cut to its longest says so.
+  /// One line: "awake — manual; agent busy until 14:05", or that nothing holds.
+  /// The reply to an extend that was cut to the longest says so; an agent hold
+  /// says so while it lasts, as a heartbeat gets no reply.
   std::string status(TimePoint now) const;
 
 private:
@@ -49,7 +50,8 @@ private:
   bool manual_ = false;
   std::optional<TimePoint> timerEnd_;
   std::optional<TimePoint> agentEnd_;
-  bool timerCut_ = false, agentCut_ = false;  ///< whether the hold was cut to its longest
+  bool timerCut_ = false;  ///< whether the last command, an extend, was cut to the longest
+  bool agentCut_ = false;  ///< whether the last heartbeat was
 };
 
 /// The reply to a command that is not ours.

@@ -49,10 +49,6 @@ std::string runningExecutable() {
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
-/// Whether `path` is one of the kernel's aliases, which name another file for
-/// each process that looks: run by an agent's shell, /proc/self/exe is that shell.
-bool isKernelAlias(std::string_view path) { return path.starts_with("/proc/") || path.starts_with("/dev/fd/"); }
-
 /// The text of the double-quoted piece that opens at `at`, and where it ends;
 /// nothing when it holds an expansion or does not end.
 std::optional<std::string> doubleQuoted(std::string_view word, size_t& at) {
@@ -88,22 +84,32 @@ std::optional<std::filesystem::path> workingFolder() {
   return error ? std::nullopt : std::optional(path);
 }
 
+/// Each place, below an absolute folder of PATH, where the shell looks for the bare name `name`.
+std::vector<std::string> placesOnPath(std::string_view name) {
+  std::vector<std::string> places;
+  const char* path = std::getenv("PATH");
+  if (name.empty() || name.find('/') != std::string_view::npos || !path) return places;
+  for (std::string_view dirs = path; !dirs.empty();) {
+    std::string_view dir = dirs.substr(0, dirs.find(':'));
+    dirs.remove_prefix(std::min(dirs.size(), dir.size() + 1));
+    if (dir.starts_with('/')) places.push_back(std::string(dir) + "/" + std::string(name));
+  }
+  return places;
+}
+
 /// Where the program may have been started from: `invoked` itself when it is
 /// a path (below the working folder when relative), or each place the shell
 /// looks for a bare name on PATH.
 std::vector<std::string> startedAs(std::string_view invoked) {
   if (invoked.starts_with('/')) return {std::string(invoked)};
-  std::vector<std::string> places;
-  if (auto here = workingFolder(); invoked.find('/') != std::string_view::npos && here)
-    places.push_back((*here / invoked).string());
-  const char* path = std::getenv("PATH");
-  if (invoked.empty() || invoked.find('/') != std::string_view::npos || !path) return places;
-  for (std::string_view dirs = path; !dirs.empty();) {
-    std::string_view dir = dirs.substr(0, dirs.find(':'));
-    dirs.remove_prefix(std::min(dirs.size(), dir.size() + 1));
-    if (dir.starts_with('/')) places.push_back(std::string(dir) + "/" + std::string(invoked));
-  }
-  return places;
+  if (auto here = workingFolder(); invoked.find('/') != std::string_view::npos && here) return {(*here / invoked).string()};
+  return placesOnPath(invoked);
+}
+
+/// Whether an executable file is at `path`.
+bool isExecutableFile(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 /// The first name along the chain of symbolic links from `started` whose last
@@ -127,6 +133,8 @@ std::string ourName(const std::string& started, const std::string& running, cons
 }
 
 }  // namespace
+
+bool isKernelAlias(std::string_view path) { return path.starts_with("/proc/") || path.starts_with("/dev/fd/"); }
 
 std::string shellWord(std::string_view path) {
   bool safe = !path.empty();
@@ -197,9 +205,8 @@ HookRules runningProgramRules() {
     return known && !isKernelAlias(program) && stat(program.c_str(), &status) == 0 && sameFile(status, self);
   };
   auto isGone = [](const std::string& program) {  // a kernel alias runs whatever looks at it, never us
-    struct stat status;
-    return program.starts_with('/') && (isKernelAlias(program) || stat(program.c_str(), &status) != 0 ||
-                                        !S_ISREG(status.st_mode) || access(program.c_str(), X_OK) != 0);
+    if (program.find('/') == std::string::npos) return std::ranges::none_of(placesOnPath(program), isExecutableFile);
+    return program.starts_with('/') && (isKernelAlias(program) || !isExecutableFile(program));
   };
   auto isDeadName = [](const std::string& program) {
     struct stat status;

@@ -15,6 +15,10 @@ namespace tarnel {
 /// quote written as '\''.
 std::string shellWord(std::string_view path);
 
+/// Whether `path` is one of the kernel's aliases, which name another file for
+/// each process that looks: run by an agent's shell, /proc/self/exe is that shell.
+bool isKernelAlias(std::string_view path);
+
 /// What our command ends with, so that the shell's status is 0 whatever
 /// happens to the program: an agent blocks on some statuses (agents.h).
 inline constexpr std::string_view neverFails = " || true";
@@ -37,7 +41,7 @@ struct HookRules {
   std::string command;  ///< the hook command text that install writes: `program` as a shell word, " busy"
   /// Whether `program` names the running executable, under any name.
   std::function<bool(const std::string& program)> isRunning;
-  /// Whether `program` no longer exists as an executable file.
+  /// Whether `program` no longer exists as an executable file; a bare name, on no folder of PATH.
   std::function<bool(const std::string& program)> isGone;
   /// Whether nothing at all is left at `program`, an absolute path in a folder
   /// that still exists: uninstall takes out a `busy` hook of such a name, which

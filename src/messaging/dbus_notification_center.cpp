@@ -7,6 +7,7 @@
 // agent, so a session bus that is missing, or one that accepts the connection
 // but never answers, must cost it next to nothing and never an error.
 #include <systemd/sd-bus.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -62,11 +63,26 @@ struct SlotUnref {
 };
 using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
+/// Whether `address`, which gave `error`, may be a bus address: sd-bus
+/// refuses a malformed one (EINVAL), and passes over each part of it that
+/// names no transport it knows, to refuse the connection in the end.
+bool isBusAddress(std::string_view address, int error) {
+  if (error == -EINVAL) return false;
+  for (std::size_t at = 0;; at = address.find(';', at) + 1) {  // each part, after the ";" before it
+    for (std::string_view transport : {"unix:", "tcp:", "unixexec:", "x-machine-unix:"})
+      if (address.substr(at).starts_with(transport)) return true;
+    if (address.find(';', at) == std::string_view::npos) return false;
+  }
+}
+
 /// Why the session bus cannot be reached (`error`, a negative errno), and what to do.
 std::string missingBus(int error) {
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   std::string why = "neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set";
+  if (address && *address && !isBusAddress(address, error))
+    return "no session bus: DBUS_SESSION_BUS_ADDRESS is \"" + std::string(address) + "\", which is not a valid bus " +
+           "address — set it to one, such as unix:path=/run/user/" + std::to_string(getuid()) + "/bus, or unset it";
   if (address && *address)
     why = "DBUS_SESSION_BUS_ADDRESS is " + std::string(address) + ": " + std::strerror(-error);
   else if (runtime && *runtime)

@@ -80,8 +80,9 @@ TEST(CommandLine, DryRunPrintsTheDiffAndTheMessageAndWritesNothing) {
   EXPECT_EQ(readFile(codex), mine);
 }
 
-// Hooks that work, that Codex has not trusted, that are dead (in second files too, URGENT where the agent blocks
-// on them), a file that is no JSON, and no session bus at all (on macOS,
+// Hooks that work, that Codex has not trusted (a comment is no trust), that are dead (in second files too, URGENT
+// where the agent blocks on them; a bare name on no folder of PATH), that Droid never runs, a file that is no JSON,
+// a link into a folder that does not exist, and no session bus at all (on macOS,
 // where a notification server is always there, the test build of the Foundation back end finds no application:
 // its notifications never reach the user's own Tarnel).
 TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
@@ -89,21 +90,25 @@ TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
   const std::string tarnelctl = FOUNDATION_TARNELCTL_PATH;
 #endif
   TempDir home;
-  EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", ""}};
+  EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", ""}, {"PATH", "/nowhere"}};
   writeFile(home.path() / ".claude/settings.json", "{}");
   ASSERT_EQ(run({tarnelctl, "install-claude-hooks"}, env).status, 0);
   std::string live = "{\"hooks\": [{\"type\": \"command\", \"command\": \"" + tarnelctl + " busy || true\"}]}";
   std::map<std::string, std::string> files = {
       {".codex/hooks.json", "{\"hooks\": {\"PreToolUse\": [" + live + "], \"UserPromptSubmit\": [" + live + "]}}"},
-      {".codex/config.toml", "[hooks.state.\"" + home.path().string() + "/.codex/hooks.json:pre_tool_use:0:0\"]\ntrusted_hash = \"sha256:0\"\n"},
-      {".gemini/settings.json", "{\"hooks\": {\"BeforeTool\": [{\"hooks\": [{\"command\": \"/gone/tarnelctl busy\"}]}]}}"},
+      {".codex/config.toml", "[hooks.state.\"" + home.path().string() + "/.codex/hooks.json:pre_tool_use:0:0\"]\ntrusted_hash = \"sha256:0\"\n"
+                             "# [hooks.state.\"" + home.path().string() + "/.codex/hooks.json:user_prompt_submit:0:0\"]\n"},
+      {".gemini/settings.json", "{\"hooks\": {\"BeforeTool\": [{\"hooks\": [{\"command\": \"/gone/tarnelctl busy\"}]}], "
+                                "\"BeforeAgent\": [{\"hooks\": [{\"command\": \"/proc/self/exe busy\"}]}]}}"},
       {".cursor/hooks.json", "{\"hooks\": {\"afterFileEdit\": [{\"command\": \"/gone/tarnelctl busy || true\"}], "
-                             "\"beforeShellExecution\": [{\"command\": \"" + tarnelctl + " busy\"}]}}"},
+                             "\"beforeShellExecution\": [{\"command\": \"" + tarnelctl + " busy\"}], "
+                             "\"beforeSubmitPrompt\": [{\"command\": \"tarnelctl busy\"}]}}"},
       {".qwen/settings.json", "{\"a\": }"},
       {".copilot/hooks/tarnel.json", "{\"hooks\": {\"preToolUse\": [{\"bash\": \"/gone/tarnelctl busy || true\"}]}}"},
       {".copilot/settings.json", "{\"hooks\": {\"preToolUse\": [{\"bash\": \"/gone/tarnelctl busy\"}]}}"},
       {".factory/hooks.json", "{\"PreToolUse\": []}"},  // Droid takes the event from here, not from settings.json
-      {".factory/settings.json", "{\"hooks\": {\"PreToolUse\": [" + live + "], \"UserPromptSubmit\": [{\"hooks\": "
+      {".factory/settings.json", "{\"hooks\": {\"PreToolUse\": [" + live + ", {\"hooks\": [{\"command\": \"/gone/tarnelctl "
+                                 "busy\"}]}], \"UserPromptSubmit\": [{\"hooks\": "
                                  "[{\"command\": \"/gone/tarnelctl busy\"}]}]}}"}};
   for (const auto& [file, text] : files) writeFile(home.path() / file, text);
   const std::string gone = "/gone/tarnelctl is gone", to = " points it at this program\n", none = "no hook of ours\n";
@@ -118,9 +123,11 @@ codex: ~/.codex/hooks.json
     a new or moved hook runs only once trusted with /hooks in Codex
 gemini: ~/.gemini/settings.json
   ✗ BeforeTool            URGENT: )" + gone + ", and Gemini CLI blocks on this hook while it fails — tarnelctl install-gemini-hooks" + to +
-      "    BeforeAgent           " + none + R"(cursor: ~/.cursor/hooks.json
+      "  ✗ BeforeAgent           URGENT: /proc/self/exe names the agent's shell, not tarnelctl, and Gemini CLI blocks on "
+      "this hook while it fails — tarnelctl install-gemini-hooks" + to + R"(cursor: ~/.cursor/hooks.json
   ! beforeShellExecution  this program; should it fail, the Cursor agent may block — tarnelctl install-cursor-hooks makes it never fail
-  ✗ afterFileEdit         )" + gone + " — tarnelctl install-cursor-hooks" + to + "    beforeSubmitPrompt    " + none + R"(qwen: ~/.qwen/settings.json
+  ✗ afterFileEdit         )" + gone + " — tarnelctl install-cursor-hooks" + to + "  ✗ beforeSubmitPrompt    tarnelctl is not on PATH — "
+      "tarnelctl install-cursor-hooks" + to + R"(qwen: ~/.qwen/settings.json
   ✗ ~/.qwen/settings.json is not valid JSON (line 1, column 7: unexpected '}'; expected '[', '{', or a literal)
 copilot: ~/.copilot/hooks/tarnel.json
   ✗ preToolUse            )" + gone + " — tarnelctl install-copilot-hooks" + to + "    userPromptSubmitted   " + none +
@@ -129,6 +136,7 @@ copilot: ~/.copilot/hooks/tarnel.json
     no hook installed
 droid: ~/.factory/settings.json
     PreToolUse            this program; not run: Droid takes this event from ~/.factory/hooks.json
+    PreToolUse            )" + gone + R"(; not run: Droid takes this event from ~/.factory/hooks.json
   ✗ UserPromptSubmit      )" + gone + " — tarnelctl install-droid-hooks" + to + R"(Tarnel:
   ✗ status                )"
 #ifdef __APPLE__
@@ -144,6 +152,10 @@ droid: ~/.factory/settings.json
   EXPECT_LT(r.elapsed, 1.5s);  // no bus is said at once, not after the 2.0 s wait for a reply
 #endif
   EXPECT_EQ(snapshot(home.path()), before);
+  fs::remove(home.path() / ".qwen/settings.json");  // install refuses a link into a folder that does not exist, and so does doctor
+  fs::create_symlink("/nowhere/q/settings.json", home.path() / ".qwen/settings.json");
+  EXPECT_NE(run({tarnelctl, "doctor"}, env).out.find("\nqwen: ~/.qwen/settings.json\n  ✗ ~/.qwen/settings.json: it is a symbolic "
+            "link to /nowhere/q/settings.json, whose folder does not exist — create that folder, or remove the link.\n"), std::string::npos);
   env["HOME"] = std::nullopt;  // no HOME: each agent says so, in words of its own
   EXPECT_NE(run({tarnelctl, "doctor"}, env).out.find("\ncursor:\n  ✗ HOME is not set — set it to your home folder.\n"), std::string::npos);
 }

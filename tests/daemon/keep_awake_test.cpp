@@ -40,12 +40,13 @@ struct Step {
   {0, "ON", "unknown command: ON", false, -1},
   {0, "extend 99999999999999999999", "awake — timer until 2026-12-13 15:16 (cut to the longest, 7 days)", true, 76 + longestTimer},
   {0, "busy 99999999999", "", true, 76 + longestAgentHold},
-  {0, "status", "awake — timer until 2026-12-13 15:16 (cut to the longest, 7 days); agent busy until 2026-12-07 15:16 "
-                "(cut to the longest, 24 h)", true, 76 + longestAgentHold},
+  {0, "status", "awake — timer until 2026-12-13 15:16; agent busy until 2026-12-07 15:16 (cut to the longest, 24 h)",
+   true, 76 + longestAgentHold},  // the cut timer said so in its own reply only; a heartbeat has none
   {0, "busy 0", "", true, 76 + longestTimer},                 // over at once
   {0, "off", none, false, -1},
   {0, "extend 10080", "awake — timer until 2026-12-13 15:16", true, 76 + longestTimer},  // the longest, not cut
   {0, "extend 1", "awake — timer until 2026-12-13 15:16 (cut to the longest, 7 days)", true, 76 + longestTimer},
+  {0, "on", "awake — manual; timer until 2026-12-13 15:16", true, 76 + longestTimer},
 };
 
 TEST(KeepAwakeTest, EachStepRepliesHoldsAndEndsAsExpected) {

@@ -277,9 +277,12 @@ TEST(HookCommands, HookOfAGoneProgramIsRepointedAndMovedHooksNeedTrust) {
   expect(h.run("install-codex-hooks"), 0, "✓ Updated Tarnel's \"busy\" heartbeat in PreToolUse + UserPromptSubmit to\n  " +
          tarnelctl + "\n  in " + file + "\n  (backup: " + file + ".tarnel-backup).\n  IMPORTANT: run /hooks in Codex" +
          " to TRUST the updated hook again — until then it won't fire.\n  Undo any time: tarnelctl uninstall-codex-hooks\n");
-  // Written as /proc/self/exe by an earlier version, it runs the agent's shell (`sh busy`, status 2): repointed too.
-  writeFile(h.file("cursor"), "{\"version\": 1, \"hooks\": {\"afterFileEdit\": [{\"command\": \"/proc/self/exe busy\"}]}}");
-  EXPECT_NE(h.run("install-cursor-hooks").out.find("\n  and updated it in afterFileEdit to\n  " + tarnelctl + "\n"), std::string::npos);
+  // Written as /proc/self/exe by an earlier version, it runs the agent's shell (`sh busy`, status 2): repointed too,
+  // as is a bare name on no folder of PATH.
+  writeFile(h.file("cursor"), "{\"version\": 1, \"hooks\": {\"beforeShellExecution\": [{\"command\": \"tarnelctl busy\"}], "
+                              "\"afterFileEdit\": [{\"command\": \"/proc/self/exe busy\"}]}}");
+  EXPECT_NE(h.run("install-cursor-hooks", {tarnelctl}, {{"PATH", "/nowhere"}}).out.find("\n  and updated it in beforeShellExecution + "
+            "afterFileEdit to\n  " + tarnelctl + "\n"), std::string::npos);
   writeFile(file, "{\"hooks\": {\"PreToolUse\": [{\"hooks\": [{\"command\": \"" + tarnelctl +
                       " busy\"}]}, {\"hooks\": [{\"command\": \"mine\"}]}]}}");
   expect(h.run("uninstall-codex-hooks"), 0, "✓ Removed Tarnel hooks (1). Restart Codex to apply.\n  Your other hooks in "
