@@ -11,38 +11,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "settings/json_doc.h"
+
 namespace tarnel {
 
 /// A JSON value whose objects keep their members in file order.
 using json = nlohmann::ordered_json;
 
-/// The deepest nesting of objects and arrays that a settings file may have.
-inline constexpr std::size_t maxJsonDepth = 512;
-
-/// Why a text is not JSON that we accept, and where: "line 2, column 13: <reason>"
-/// (1-based line, column in bytes).
-class JsonSyntaxError : public std::runtime_error {
-public:
-  JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason, bool endsEarly = false);
-  /// Whether the text is JSON cut short: what a file holds while it is being written.
-  bool endsEarly() const { return endsEarly_; }
-
-private:
-  bool endsEarly_;
-};
-
-/// Whether `//` and `/* */` comments may stand wherever whitespace may.
-enum class Comments { refused, allowed };
-
-/// Bytes [begin, end) of a text.
-struct Span {
-  std::size_t begin = 0, end = 0;
-};
-
-/// A settings text checked whole and strictly: one JSON value whose top level
-/// is an object or an array, nothing after it but whitespace (a NUL byte is no
-/// whitespace), nesting at most `maxJsonDepth` deep, and comments only where
-/// allowed. Throws JsonSyntaxError. Lets a reader find the spans of members
+/// A settings text read as a JsonDoc (throws JsonSyntaxError), seen through
+/// the places where its values begin. Lets a reader find the spans of members
 /// and elements; the spans are those of `text`, comments included.
 class JsonText {
 public:
@@ -50,9 +27,9 @@ public:
   JsonText(const std::string& text, Comments comments);
 
   /// The text as the file holds it.
-  std::string_view text() const { return text_; }
+  std::string_view text() const { return doc_.text(); }
   /// Where the top-level value begins (past a byte order mark and whitespace).
-  std::size_t root() const { return root_; }
+  std::size_t root() const { return doc_.root().begin; }
   /// The character at `at`, read through comments as if they were spaces.
   char at(std::size_t pos) const { return scanned()[pos]; }
 
@@ -72,17 +49,14 @@ public:
   /// The first non-space at or after `at` (comments count as space).
   std::size_t skipSpace(std::size_t at) const;
   /// The comments inside [begin, end), in order; for a `//` comment its end is past its line break.
-  std::vector<Span> comments(std::size_t begin, std::size_t end) const;
+  std::vector<Span> comments(std::size_t begin, std::size_t end) const { return doc_.comments(begin, end); }
 
 private:
-  std::size_t valueEnd(std::size_t at) const;
   /// The text with its comments turned to spaces.
-  std::string_view scanned() const { return comments_.empty() ? text_ : std::string_view(blanked_); }
+  std::string_view scanned() const { return blanked_.empty() ? doc_.text() : std::string_view(blanked_); }
 
-  std::string_view text_;
+  JsonDoc doc_;
   std::string blanked_;  ///< the text with comments turned to spaces, when it has any
-  std::vector<Span> comments_;
-  std::size_t root_ = 0;
 };
 
 /// How the lines that we write look: one indentation step, the line ending,
