@@ -9,13 +9,16 @@ set -euo pipefail
 
 build=$(cd "${1:?usage: scripts/demo.sh BUILD_DIR}" && pwd)
 tarnelctl=$build/tarnelctl
+control=$tarnelctl
 if [[ $(uname -s) == Darwin ]]; then
-  app=$build/tools/tarnel-standin-foundation
+  # The stand-in and the test build of tarnelctl speak under notification names
+  # of their own: the user's own Tarnel application hears none of the demo.
+  app=$build/tools/tarnel-standin-foundation control=$build/tarnelctl-foundation
 else
   app=$build/src/daemon/tarneld
   command -v dbus-daemon >/dev/null || { echo "demo: dbus-daemon is missing (scripts/setup.sh)" >&2; exit 1; }
 fi
-for program in "$tarnelctl" "$app"; do
+for program in "$tarnelctl" "$control" "$app"; do
   [[ -x $program ]] || { echo "demo: $program is missing; build first" >&2; exit 1; }
 done
 
@@ -74,7 +77,7 @@ if [[ $(uname -s) == Darwin ]]; then
   heading "Remote control"
   for args in on 2h status busy off status; do
     # shellcheck disable=SC2086  # the words of each command line are meant to split
-    show "$tarnelctl" $args
+    show "$control" $args
   done
 else
   heading "tarneld on a private session bus"

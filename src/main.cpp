@@ -67,9 +67,8 @@ int runHook(const tarnel::HookCommand& command, bool dryRun) {
 }
 
 int doctor() {
-  auto reply = sendAndWait("status");
   const char* noColor = std::getenv("NO_COLOR");
-  auto report = doctorReport(reply, isatty(STDOUT_FILENO) && !(noColor && *noColor));
+  auto report = doctorReport(sendAndWait("status"), isatty(STDOUT_FILENO) && !(noColor && *noColor));
   return print(report.text, report.status);
 }
 
@@ -99,7 +98,7 @@ int main(int argc, char** argv) {
     postCommand(*text);
     return 0;
   }
-  if (auto reply = sendAndWait(*text)) return print(*reply, 0);
+  if (auto reply = sendAndWait(*text).reply) return print(*reply, 0);
   writeAll(STDERR_FILENO, noReplyMessage);
   return 1;
 }

@@ -1,8 +1,9 @@
 // tarnel-standin-foundation: the Foundation twin of tarnel-standin, for the
-// tests of the Foundation back end. It observes "dev.tarnel.command" on the
+// tests of the Foundation back end. It observes the command notification of
+// the test builds ("dev.tarnel.test.command", app_messaging.h) on the
 // distributed notification center (gdnc through GNUstep on Linux, distnoted on
-// macOS) and answers with "dev.tarnel.status", carrying the same state and
-// taking the same options, apart from the replies that only D-Bus can carry
+// macOS) and answers with their status notification, carrying the same state
+// and taking the same options, apart from the replies that only D-Bus can carry
 // (--non-string, --no-arg). Written against Foundation directly, apart from
 // the program's own notification center.
 #import <Foundation/Foundation.h>
@@ -11,9 +12,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
+#include "messaging/app_messaging.h"
 #include "messaging/foundation_center_calls.h"
 #include "standin_app.h"
+
+/// A new autoreleased NSString holding the UTF-8 `text`.
+static NSString* nsString(std::string_view text) {
+  return [[[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding] autorelease];
+}
 
 @interface TarnelStandin : NSObject {
 @public
@@ -30,8 +38,7 @@
   std::string command([object UTF8String], [object lengthOfBytesUsingEncoding:NSUTF8StringEncoding]);
   NSMutableArray* replies = [NSMutableArray array];
   for (const auto& text : app->handle(command))
-    [replies addObject:[[[NSString alloc] initWithBytes:text.data() length:text.size()
-                                               encoding:NSUTF8StringEncoding] autorelease]];
+    [replies addObject:nsString(text)];
   if ([replies count] == 0) return;
   if (app->options().delayMs == 0)
     [self sendReplies:replies];
@@ -41,7 +48,7 @@
 
 - (void)sendReplies:(NSArray*)texts {
   for (NSUInteger i = 0; i < [texts count]; ++i)
-    if (!tarnelPostDistributed(@"dev.tarnel.status", [texts objectAtIndex:i]))
+    if (!tarnelPostDistributed(nsString(statusName), [texts objectAtIndex:i]))
       fputs("tarnel-standin-foundation: cannot send a reply\n", stderr);
 }
 @end
@@ -58,7 +65,7 @@ int main(int argc, char** argv) {
   TarnelStandin* standin = [[TarnelStandin alloc] init];
   standin->app = &app;
   // Returns once the center has the registration: the tests may post.
-  if (!tarnelObserveDistributed(standin, @selector(command:), @"dev.tarnel.command")) {
+  if (!tarnelObserveDistributed(standin, @selector(command:), nsString(commandName))) {
     fputs("tarnel-standin-foundation: no distributed notification center\n", stderr);
     return 1;
   }

@@ -1,6 +1,8 @@
 #include "cli/doctor.h"
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
 
 #include "cli/version.h"
 #include "hooks/agents.h"
@@ -50,23 +52,102 @@ private:
   int status_ = 0;
 };
 
-void checkHook(Report& report, const Agent& agent, const FoundHook& hook, const HookRules& rules) {
-  if (!hook.program)
-    report.line(Mark::warn, hook.event, "runs \"" + hook.command + "\", which is not \"<program> busy\"");
-  else if (rules.isRunning(*hook.program))
-    report.line(Mark::good, hook.event, "this program");
-  else if (rules.isGone(*hook.program))
-    report.line(Mark::bad, hook.event,
-                (agent.failsClosed ? "URGENT: " : "") + *hook.program + " is gone — " +
-                    (agent.failsClosed ? std::string(agent.restartName) + " may deny tool calls while its hook fails; " : "") +
-                    "tarnelctl install-" + std::string(agent.word) + "-hooks points it at this program");
-  else if (hook.program->starts_with('/'))
-    report.line(Mark::good, hook.event, "another build: " + *hook.program);
-  else
-    report.line(Mark::good, hook.event, *hook.program + ", as the agent finds it on its PATH");
+std::string installWord(const Agent& agent) { return "tarnelctl install-" + std::string(agent.word) + "-hooks"; }
+
+/// Whether `agent` blocks what `hook` guards while its program is gone: only
+/// the command of an earlier version, without `neverFails`, can fail.
+bool blocksAgent(const Agent& agent, const FoundHook& hook) {
+  if (!hook.program || hook.command.ends_with(neverFails)) return false;
+  auto statuses = goneStatuses(*hook.program);
+  return std::any_of(statuses.begin(), statuses.end(), [&](int status) { return blocks(agent.onFailure, status); });
 }
 
-void checkAgent(Report& report, const Agent& agent, const HookRules& rules) {
+/// `text` as a basic string of TOML.
+std::string tomlString(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' || c == '\\' ? std::string{'\\', c} : std::string(1, c);
+  return quoted + "\"";
+}
+
+/// For each hook of `hooks` in Codex's hooks.json at `where`: whether Codex's
+/// config.toml beside it holds no state at all for it, so Codex has never
+/// trusted what stands there. Codex keys a hook's state (its "trusted_hash")
+/// by "<hooks.json>:<event in snake case>:<group>:<handler>", the file's path
+/// under CODEX_HOME made real, else under the home as it is; the hash itself
+/// is Codex's own, so a state that is there may still be for an older hook.
+std::vector<bool> neverTrusted(const SettingsPath& where, const std::vector<FoundHook>& hooks) {
+  std::vector<bool> never(hooks.size(), false);
+  std::string folder = where.path.substr(0, where.path.rfind('/'));
+  std::optional<std::string> config;
+  try {
+    config = readSettings({folder + "/config.toml", folder + "/config.toml", folder}).bytes;
+  } catch (const SettingsError&) {
+    return never;  // unknown
+  }
+  std::error_code error;
+  std::string real = std::filesystem::canonical(folder, error).string() + "/hooks.json";
+  for (std::size_t i = 0; i < hooks.size(); ++i) {
+    std::string place = ":";
+    for (char c : hooks[i].event) {
+      if (std::isupper(static_cast<unsigned char>(c)) && place.size() > 1) place += '_';
+      place += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    place.append(":").append(std::to_string(hooks[i].group)).append(":").append(std::to_string(hooks[i].handler));
+    auto stated = [&](const std::string& file) {
+      return config && (config->find(tomlString(file + place)) != std::string::npos ||
+                        config->find("'" + file + place + "'") != std::string::npos);
+    };
+    never[i] = !stated(where.path) && (error || !stated(real));
+  }
+  return never;
+}
+
+/// What a hook of ours may keep from working beside its program.
+struct Hindrance {
+  bool untrusted = false;  ///< the agent has never trusted it
+  std::string shadowed;    ///< the agent reads its event from this other file instead; else empty
+};
+
+/// One hook of ours: what it runs, and what keeps it from working.
+void checkHook(Report& report, const Agent& agent, const FoundHook& hook, const HookRules& rules, const Hindrance& hindrance) {
+  std::string name(agent.restartName);
+  if (!hook.program)
+    return report.line(Mark::warn, hook.event, "runs \"" + hook.command + "\", which is not \"<program> busy\"");
+  if (rules.isGone(*hook.program)) {
+    bool urgent = blocksAgent(agent, hook);
+    return report.line(Mark::bad, hook.event, (urgent ? "URGENT: " : "") + *hook.program + " is gone" +
+                                                  (urgent ? ", and " + name + " blocks on this hook while it fails" : "") +
+                                                  " — " + installWord(agent) + " points it at this program");
+  }
+  std::string runs = rules.isRunning(*hook.program)      ? "this program"
+                     : hook.program->starts_with('/') ? "another build: " + *hook.program
+                                                      : *hook.program + ", as the agent finds it on its PATH";
+  if (!hindrance.shadowed.empty())
+    report.line(Mark::none, hook.event, runs + "; not run: " + name + " takes this event from " + hindrance.shadowed);
+  else if (!hook.command.ends_with(neverFails))
+    report.line(Mark::warn, hook.event, runs + "; should it fail, " + name + " may block — " + installWord(agent) +
+                                            " makes it never fail");
+  else if (hindrance.untrusted)
+    report.line(Mark::warn, hook.event, runs + "; " + name + " has not trusted it: run /hooks in " + name +
+                                            " — until then it never fires");
+  else
+    report.line(Mark::good, hook.event, runs);
+}
+
+/// The events of `first` that its file lists, by which Droid takes them from there and not from its settings.json.
+std::vector<bool> listedIn(const Agent& first, const HookRules& rules) {
+  std::vector<bool> listed;
+  try {
+    for (const EventHeld& event : eventsHeld(first, readSettings(locate(first)).bytes, rules)) listed.push_back(event.listed);
+  } catch (const std::exception&) {
+    // said under that file
+  }
+  return listed;
+}
+
+/// The report on one settings file of an agent: `agent` is the agent, or the
+/// row of its second file, whose events `first` may take over.
+void checkFile(Report& report, const Agent& agent, const HookRules& rules, const Agent* first = nullptr) {
   std::string name(agent.word);
   SettingsPath where;
   try {
@@ -89,22 +170,38 @@ void checkAgent(Report& report, const Agent& agent, const HookRules& rules) {
   } catch (const Refused& refused) {
     return report.line(Mark::bad, "", where.shown + refused.what());
   }
+  std::vector<bool> untrusted(hooks.size(), false), listed = first ? listedIn(*first, rules) : std::vector<bool>();
+  if (agent.trustsByPosition) untrusted = neverTrusted(where, hooks);
   if (hooks.empty()) report.line(Mark::none, "", "no hook installed");
-  for (const FoundHook& hook : hooks) checkHook(report, agent, hook, rules);
+  for (std::size_t e = 0; e < agent.events.size() && !hooks.empty(); ++e) {
+    bool any = false;
+    for (std::size_t i = 0; i < hooks.size(); ++i)
+      if (hooks[i].event == agent.events[e])
+        checkHook(report, agent, hooks[i], rules, {untrusted[i], e < listed.size() && listed[e] ? locate(*first).shown : ""}),
+            any = true;
+    if (!any) report.line(Mark::none, agent.events[e], "no hook of ours");
+  }
   if (hasBackup(where)) report.line(Mark::none, "backup", std::string(where.shown).append(backupSuffix));
-  if (agent.trustsByPosition && !hooks.empty())
+  if (agent.trustsByPosition && std::find(untrusted.begin(), untrusted.end(), false) != untrusted.end())
     report.line(Mark::none, "", "a new or moved hook runs only once trusted with /hooks in " + std::string(agent.restartName));
 }
 
 }  // namespace
 
-DoctorReport doctorReport(const std::optional<std::string>& reply, bool colour) {
+DoctorReport doctorReport(const Answer& status, bool colour) {
   Report report(colour);
   HookRules rules = runningProgramRules();
   report.heading("tarnelctl " + std::string(programVersion) + ": " + rules.program);
-  for (const Agent& agent : agents) checkAgent(report, agent, rules);
+  for (const Agent& agent : agents) {
+    checkFile(report, agent, rules);
+    if (agent.second) checkFile(report, *agent.second, rules, agent.secondFile == SecondFile::perEvent ? &agent : nullptr);
+  }
   report.heading("Tarnel:");
-  if (reply) report.line(Mark::good, "status", *reply);
-  else report.line(Mark::warn, "status", "no answer within 2.0 s — is the app running?");
+  if (status.reply)
+    report.line(status.reply->find(cannotHold) == std::string::npos ? Mark::good : Mark::bad, "status", *status.reply);
+  else if (!status.noCenter.empty())
+    report.line(Mark::bad, "status", status.noCenter);
+  else
+    report.line(Mark::bad, "status", "no answer within 2.0 s — is the app running?");
   return report.done();
 }

@@ -12,12 +12,13 @@ constexpr std::string_view copilotEvents[] = {"preToolUse", "userPromptSubmitted
 constexpr std::string_view droidEvents[] = {"PreToolUse", "UserPromptSubmit"};
 
 // Copilot CLI loads every *.json in its hooks folder, and also runs the hooks
-// of its settings.json: we only look there, so as not to add ours twice.
+// of its settings.json: ours there is mended, and not added twice.
 constexpr Agent copilotSettings = {
     .word = "copilot", .restartName = "Copilot CLI", .homePath = ".copilot/settings.json",
     .dirVariable = "COPILOT_HOME", .pathInDir = "settings.json", .dirMustExist = false,
     .events = copilotEvents, .layout = Layout::flatEntries, .marker = "",
-    .comments = true, .trustsByPosition = false, .wantsVersion = false, .commandKey = "bash"};
+    .comments = true, .trustsByPosition = false, .wantsVersion = false, .commandKey = "bash",
+    .onFailure = OnFailure::deniesAny};
 
 // Droid runs the hooks of its settings.json for each event that its hooks.json has no key for.
 constexpr Agent droidSettings = {
@@ -30,8 +31,16 @@ constexpr Agent droidSettings = {
 // "hooks" is ever written at its top. Cursor and Copilot CLI want "version"
 // beside "hooks". Qwen Code puts its environment into every string, so a "$"
 // in our path is written so that it does not look like a variable to it.
-// Copilot CLI blocks the tool call when a hook of its preToolUse fails, a
-// program that is gone included: our command there always succeeds.
+//
+// What a hook that fails does (`onFailure`), from each agent's hooks
+// documentation and, where noted, its CLI: Claude Code, Codex, Cursor, Qwen
+// Code and Droid block the tool call or prompt on status 2 and only report any
+// other. Gemini CLI documents the same, but 0.61 blocks every prompt on 127
+// too ("Agent execution blocked: …: No such file or directory"). Copilot CLI
+// denies the tool call on any failure ("Denied by preToolUse hook … (hook
+// errored)"). A program that is gone gives 127 or 126, and 2 where the hook
+// names a kernel alias (dash runs "busy" as a script), so every agent gets
+// the command that never fails.
 constexpr Agent table[] = {
     {.word = "claude", .restartName = "Claude Code", .homePath = ".claude/settings.json",
      .dirVariable = "CLAUDE_CONFIG_DIR", .pathInDir = "settings.json", .dirMustExist = false,
@@ -44,7 +53,7 @@ constexpr Agent table[] = {
     {.word = "gemini", .restartName = "Gemini CLI", .homePath = ".gemini/settings.json",
      .dirVariable = "GEMINI_CLI_HOME", .pathInDir = ".gemini/settings.json", .dirMustExist = false,
      .events = geminiEvents, .layout = Layout::hookGroups, .marker = "name",
-     .comments = true, .trustsByPosition = false, .wantsVersion = false},
+     .comments = true, .trustsByPosition = false, .wantsVersion = false, .onFailure = OnFailure::blocksOn2And127},
     {.word = "cursor", .restartName = "the Cursor agent", .homePath = ".cursor/hooks.json",
      .dirVariable = "", .pathInDir = "", .dirMustExist = false,
      .events = cursorEvents, .layout = Layout::flatEntries, .marker = "",
@@ -57,7 +66,7 @@ constexpr Agent table[] = {
      .dirVariable = "COPILOT_HOME", .pathInDir = "hooks/tarnel.json", .dirMustExist = false,
      .events = copilotEvents, .layout = Layout::flatEntries, .marker = "",
      .comments = false, .trustsByPosition = false, .wantsVersion = true, .commandKey = "bash",
-     .commandSuffix = " || true", .timeoutSec = 5, .failsClosed = true, .ownFile = true,
+     .timeoutSec = 5, .onFailure = OnFailure::deniesAny, .ownFile = true,
      .secondFile = SecondFile::alongside, .second = &copilotSettings},
     {.word = "droid", .restartName = "Droid", .homePath = ".factory/hooks.json",
      .dirVariable = "FACTORY_HOME_OVERRIDE", .pathInDir = ".factory/hooks.json", .dirMustExist = false,

@@ -20,11 +20,27 @@ enum class EventsAt {
   topLevel,     ///< at the top level itself (Droid's hooks.json)
 };
 
+/// What the agent makes of a hook command that fails, by its exit status
+/// (2 when it says "block", 127 when the shell finds no program, 126 when what
+/// it finds cannot run). Whatever it is, our command never fails: the agent
+/// runs "<program> busy || true".
+enum class OnFailure {
+  blocksOn2,        ///< status 2 blocks the tool call or prompt; any other is reported and passed over
+  blocksOn2And127,  ///< as blocksOn2, and 127 blocks too
+  deniesAny,        ///< any status but 0 denies the tool call
+};
+
+/// Whether an agent that meets failures as `onFailure` blocks when a hook exits with `status`.
+constexpr bool blocks(OnFailure onFailure, int status) {
+  return status != 0 && (onFailure == OnFailure::deniesAny || status == 2 ||
+                         (status == 127 && onFailure == OnFailure::blocksOn2And127));
+}
+
 /// How a second file of the agent's hooks shares the events with the first.
 enum class SecondFile {
   none,
   perEvent,   ///< its hooks for an event run only while the first file has no key for that event
-  alongside,  ///< its hooks run too; ours there is left alone and not added again
+  alongside,  ///< its hooks run too: ours there is mended, not added again
 };
 
 struct Agent {
@@ -43,10 +59,9 @@ struct Agent {
   EventsAt eventsAt = EventsAt::hooksMember;
   bool typed = true;                         ///< our handler says "type": "command"
   std::string_view commandKey = "command";   ///< the handler's member that holds the shell command
-  std::string_view commandSuffix = "";       ///< written after "<program> busy"
   unsigned timeoutSec = 0;                   ///< our handler's "timeoutSec"; 0 for none
   bool expandsVariables = false;  ///< replaces $NAME and ${NAME} in its settings' strings before the shell runs them
-  bool failsClosed = false;       ///< a hook that fails (a program gone) blocks the agent's tool calls
+  OnFailure onFailure = OnFailure::blocksOn2;  ///< what a hook of its that fails does (agents.cpp says where that is from)
   bool ownFile = false;           ///< the file is ours alone: uninstall deletes it when nothing else is left
   SecondFile secondFile = SecondFile::none;
   const Agent* second = nullptr;  ///< the second file, as an agent of its own; nullptr for none

@@ -70,15 +70,32 @@ std::optional<std::string> doubleQuoted(std::string_view word, size_t& at) {
   return std::nullopt;
 }
 
+/// The working folder as the shell that started us names it, $PWD, when that
+/// is an absolute path without "." or ".." naming this folder (as `pwd` says
+/// it); otherwise as the system names it. A folder reached through a link,
+/// such as macOS's /var/folders/… (/var links to /private/var), keeps the
+/// link, as every other name the program was started by does.
+std::optional<std::filesystem::path> workingFolder() {
+  const char* named = std::getenv("PWD");
+  struct stat there, here;
+  if (named && *named == '/' && stat(named, &there) == 0 && stat(".", &here) == 0 && sameFile(there, here)) {
+    std::filesystem::path path = named;
+    if (std::none_of(path.begin(), path.end(), [](const auto& part) { return part == "." || part == ".."; }))
+      return path;
+  }
+  std::error_code error;
+  auto path = std::filesystem::current_path(error);
+  return error ? std::nullopt : std::optional(path);
+}
+
 /// Where the program may have been started from: `invoked` itself when it is
 /// a path (below the working folder when relative), or each place the shell
 /// looks for a bare name on PATH.
 std::vector<std::string> startedAs(std::string_view invoked) {
   if (invoked.starts_with('/')) return {std::string(invoked)};
   std::vector<std::string> places;
-  std::error_code error;
-  if (auto here = std::filesystem::current_path(error); invoked.find('/') != std::string_view::npos && !error)
-    places.push_back((here / invoked).string());
+  if (auto here = workingFolder(); invoked.find('/') != std::string_view::npos && here)
+    places.push_back((*here / invoked).string());
   const char* path = std::getenv("PATH");
   if (invoked.empty() || invoked.find('/') != std::string_view::npos || !path) return places;
   for (std::string_view dirs = path; !dirs.empty();) {
@@ -121,8 +138,8 @@ std::string shellWord(std::string_view path) {
 }
 
 std::optional<std::string> busyProgram(std::string_view command) {
-  constexpr std::string_view busy = " busy", orTrue = " || true";
-  if (command.ends_with(orTrue)) command.remove_suffix(orTrue.size());
+  constexpr std::string_view busy = " busy";
+  if (command.ends_with(neverFails)) command.remove_suffix(neverFails.size());
   if (!command.ends_with(busy) || command.size() == busy.size()) return std::nullopt;
   std::string_view word = command.substr(0, command.size() - busy.size());
   std::string program;
@@ -148,6 +165,12 @@ std::optional<std::string> busyProgram(std::string_view command) {
     }
   }
   return program;
+}
+
+std::vector<int> goneStatuses(const std::string& program) {
+  struct stat status;
+  if (isKernelAlias(program)) return {2, 127};
+  return {stat(program.c_str(), &status) != 0 && errno == ENOENT ? 127 : 126};
 }
 
 bool isOurProgram(const std::string& program, const HookRules& rules) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnel {
 
@@ -14,11 +15,21 @@ namespace tarnel {
 /// quote written as '\''.
 std::string shellWord(std::string_view path);
 
+/// What our command ends with, so that the shell's status is 0 whatever
+/// happens to the program: an agent blocks on some statuses (agents.h).
+inline constexpr std::string_view neverFails = " || true";
+
 /// The program that `command` runs when it is exactly one shell word, one
-/// space and "busy", then perhaps " || true" (the form that never fails its
-/// agent); the word's quoting (single quotes, double quotes without
+/// space and "busy", then perhaps `neverFails` (earlier versions wrote it
+/// without); the word's quoting (single quotes, double quotes without
 /// expansions, backslashes) removed. Nothing for any other command.
 std::optional<std::string> busyProgram(std::string_view command);
+
+/// The exit statuses that the shell may give "<program> busy" when `program`
+/// is gone: 127 when nothing is at the path, 126 when what is there cannot
+/// run; for a kernel alias, which is the agent's shell, 2 (dash) or 127 (bash)
+/// for the script "busy" that it does not find.
+std::vector<int> goneStatuses(const std::string& program);
 
 /// What editing a settings file needs to know about programs.
 struct HookRules {

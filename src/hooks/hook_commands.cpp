@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -28,9 +29,9 @@ std::string joined(const std::vector<std::string_view>& names) {
   return text;
 }
 
-/// What install did: the events that got our hook, and those whose hook was repointed.
+/// What install did: the events that got our hook, those whose hook was repointed, and those whose hook could fail.
 struct Installed {
-  std::vector<std::string_view> added, updated;
+  std::vector<std::string_view> added, updated, guarded;
 };
 
 std::string installMessage(const Agent& agent, const std::string& path, const Installed& edit,
@@ -40,13 +41,17 @@ std::string installMessage(const Agent& agent, const std::string& path, const In
   if (!edit.updated.empty()) {
     text += text.empty() ? "✓ Updated Tarnel's \"busy\" heartbeat in " : "\n  and updated it in ";
     text += joined(edit.updated) + " to\n  " + rules.program;
-    if (edit.added.empty()) text += "\n  in " + path;
   }
+  if (!edit.guarded.empty()) {
+    text += text.empty() ? "✓ Made Tarnel's \"busy\" heartbeat in " : "\n  and made it in ";
+    text += joined(edit.guarded) + " never block " + std::string(agent.restartName);
+  }
+  if (edit.added.empty()) text += "\n  in " + path;
   if (backup) text.append("\n  (backup: ").append(path).append(backupSuffix).append(")");
   text += '.';
   if (!agent.trustsByPosition)
     text += " Restart " + std::string(agent.restartName) + " to load it.";
-  else if (edit.updated.empty())
+  else if (edit.updated.empty() && edit.guarded.empty())
     text += "\n  IMPORTANT: run /hooks in " + std::string(agent.restartName) + " once to TRUST it — until then it won't fire.";
   else
     text += "\n  IMPORTANT: run /hooks in " + std::string(agent.restartName) +
@@ -64,16 +69,16 @@ std::string uninstallMessage(const Agent& agent, std::size_t removed, bool moved
   return text;
 }
 
-/// Plans the edit of `planned.read`'s bytes, for all the agent's events or those of `only`. Throws SettingsError.
-void plan(const HookCommand& command, const HookRules& rules, std::span<const std::string_view> only, HookPlan& planned) {
+/// Plans the edit of `planned.read`'s bytes; install adds to all the agent's events or those of `addTo`. Throws SettingsError.
+void plan(const HookCommand& command, const HookRules& rules, Events addTo, HookPlan& planned) {
   const Agent& agent = *command.agent;
   const std::string path = planned.where.path;
   const auto& text = planned.read->bytes;
   try {
     if (command.verb == Verb::install) {
-      InstallEdit edit = installHook(agent, text, rules, only);
+      InstallEdit edit = installHook(agent, text, rules, addTo);
       planned.text = std::move(edit.text);
-      planned.message = [&agent, path, rules, done = Installed{edit.added, edit.updated}](bool backup) {
+      planned.message = [&agent, path, rules, done = Installed{edit.added, edit.updated, edit.guarded}](bool backup) {
         return installMessage(agent, path, done, rules, backup);
       };
     } else {
@@ -139,18 +144,18 @@ bool store(const Agent& agent, const Course& course, const HookPlan& planned, Ho
   }
   // The first run over content backs it up; a dry run says what the real run would.
   bool backup = course.dryRun && !gone ? wouldBackUp(where, *planned.read) : hasBackup(where);
-  outcome.message = planned.message(backup);
-  if (gone) outcome.message += "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
+  if (gone) outcome.note = "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
+  outcome.message = planned.message(backup) + outcome.note;
   return true;
 }
 
-/// The whole course on the file of `command`'s agent, for all its events or those of `only`.
-HookOutcome runOnFile(const HookCommand& command, const Course& course, std::span<const std::string_view> only = {}) {
+/// The whole course on the file of `command`'s agent; install adds to all its events or those of `addTo`.
+HookOutcome runOnFile(const HookCommand& command, const Course& course, Events addTo = std::nullopt) {
   SettingsPath where = locate(*command.agent);
   for (int attempt = 0; attempt <= retries; ++attempt) {
-    HookPlan planned = planHookCommand(command, where, course.rules, only);
-    if (!planned.text) return {planned.message(false), false, 0, ""};
-    HookOutcome outcome{"", true, planned.removed, ""};
+    HookPlan planned = planHookCommand(command, where, course.rules, addTo);
+    if (!planned.text) return {planned.message(false), false, 0, "", ""};
+    HookOutcome outcome{"", true, planned.removed, "", ""};
     if (store(*command.agent, course, planned, outcome)) return outcome;
   }
   keptChanging(where);
@@ -175,7 +180,8 @@ HookOutcome joined(HookOutcome first, const HookOutcome& second) {
   std::string last(1, '\n');
   last += second.message.substr(second.message.rfind('\n') + 1);
   if (first.message.ends_with(last)) first.message.resize(first.message.size() - last.size());
-  return {first.message + "\n" + second.message, true, first.removed + second.removed, first.diff + second.diff};
+  return {first.message + "\n" + second.message, true, first.removed + second.removed, first.diff + second.diff,
+          first.note + second.note};
 }
 
 /// `done`, the course on the file of `agent`, then `next`; when `next` fails
@@ -190,30 +196,43 @@ HookOutcome inTurn(const HookOutcome& done, const Agent& agent, const Course& co
   }
 }
 
-/// Droid: an event's hooks come from hooks.json when it has a key for the
-/// event, else from settings.json. Ours goes where the user's hooks for that
-/// event already are; uninstall takes it out of both, settings.json first, so
+/// Uninstall from both files of an agent, the second first: for Droid, so
 /// that no event list goes from hooks.json while ours in settings.json stays.
 /// Each file runs its own course, read again and replaced only if unchanged.
+/// Copilot CLI's settings.json, when it cannot read it either, runs nothing
+/// of ours: it is left as it is, as install leaves it.
+HookOutcome uninstallBoth(const HookCommand& command, const Course& course) {
+  const Agent &first = *command.agent, &second = *first.second;
+  bool readable = true;
+  try {
+    held(second, course.rules);
+  } catch (const SettingsError&) {
+    if (first.secondFile != SecondFile::alongside) throw;
+    readable = false;
+  }
+  HookOutcome fromSecond = readable ? runOnFile({Verb::uninstall, &second}, course) : HookOutcome{"", false, 0, "", ""};
+  HookOutcome both = inTurn(fromSecond, second, course, [&] { return runOnFile(command, course); });
+  if (both.wrote) both.message = uninstallMessage(first, both.removed, false) + both.note;
+  return both;
+}
+
+/// Droid: an event's hooks come from hooks.json when it has a key for the
+/// event, else from settings.json. Ours goes where the user's hooks for that
+/// event already are; ours in either file is mended.
 HookOutcome runPerEvent(const HookCommand& command, const Course& course) {
   const Agent &first = *command.agent, &second = *first.second;
-  if (command.verb == Verb::uninstall) {
-    HookOutcome both = inTurn(runOnFile({Verb::uninstall, &second}, course), second, course,
-                              [&] { return runOnFile(command, course); });
-    if (both.wrote) both.message = uninstallMessage(first, both.removed, false);
-    return both;
-  }
   auto inFirst = held(first, course.rules), inSecond = held(second, course.rules);
   std::vector<std::string_view> toFirst, toSecond;
   for (std::size_t e = 0; e < first.events.size(); ++e)
     (!inFirst[e].listed && inSecond[e].listed ? toSecond : toFirst).push_back(first.events[e]);
-  HookOutcome none{std::string(alreadyInstalled), false, 0, ""};
-  return inTurn(toSecond.empty() ? none : runOnFile({Verb::install, &second}, course, toSecond), second, course,
-                [&] { return toFirst.empty() ? none : runOnFile(command, course, toFirst); });
+  return inTurn(runOnFile({Verb::install, &second}, course, toSecond), second, course,
+                [&] { return runOnFile(command, course, toFirst); });
 }
 
 /// Copilot CLI runs the hooks of its settings.json beside those of our file:
-/// an event whose hook of ours is there already does not get a second one.
+/// ours there is mended, and an event that runs it gets no second one. Where
+/// settings.json cannot be changed, an event whose hook there fails gets one
+/// in our file.
 HookOutcome runAlongside(const HookCommand& command, const Course& course) {
   const Agent& second = *command.agent->second;
   std::vector<EventHeld> there(second.events.size());
@@ -222,24 +241,32 @@ HookOutcome runAlongside(const HookCommand& command, const Course& course) {
   } catch (const SettingsError&) {
     // a file the agent cannot read either runs nothing of ours
   }
-  std::vector<std::string_view> missing, elsewhere;
-  for (std::size_t e = 0; e < there.size(); ++e) (there[e].ours ? elsewhere : missing).push_back(second.events[e]);
-  std::string note = locate(second).shown + " already runs Tarnel's \"busy\" heartbeat for " + joined(elsewhere);
-  if (command.verb == Verb::uninstall) {
-    HookOutcome outcome = runOnFile(command, course);
-    if (!elsewhere.empty()) outcome.message += "\n  " + note + ": yours, left as it is.";
-    return outcome;
+  HookOutcome mended{"", false, 0, "", ""};
+  std::string unchanged;
+  if (std::any_of(there.begin(), there.end(), [](const EventHeld& e) { return e.ours; })) {
+    try {
+      mended = runOnFile({Verb::install, &second}, course, Events(std::span<const std::string_view>()));
+      for (EventHeld& event : there) event.live = event.ours;
+    } catch (const SettingsError& error) {
+      unchanged = "\n  " + std::string(error.what());
+    }
   }
-  if (missing.empty()) return {note + " — nothing to do.", false, 0, ""};
-  HookOutcome outcome = runOnFile(command, course, missing);
-  if (!elsewhere.empty()) outcome.message += "\n  " + note + ": not added twice.";
-  return outcome;
+  std::vector<std::string_view> missing, elsewhere;
+  for (std::size_t e = 0; e < there.size(); ++e) (there[e].live ? elsewhere : missing).push_back(second.events[e]);
+  std::string note = locate(second).shown + " already runs Tarnel's \"busy\" heartbeat for " + joined(elsewhere);
+  return inTurn(mended, second, course, [&] {
+    HookOutcome outcome = missing.empty() ? HookOutcome{note + " — nothing to do.", false, 0, "", ""}
+                                          : runOnFile(command, course, missing);
+    if (!missing.empty() && !elsewhere.empty()) outcome.message += "\n  " + note + ": not added twice.";
+    outcome.message += unchanged;
+    return outcome;
+  });
 }
 
 }  // namespace
 
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
-                         std::span<const std::string_view> only) {
+                         Events addTo) {
   std::optional<std::string> previous;
   timespec changed{};
   for (int reads = 0, alike = 0; reads < settleReads; ++reads) {
@@ -252,7 +279,7 @@ HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, 
     bool settled = alike >= settledReads;
     changed = now;
     try {
-      plan(command, rules, only, planned);
+      plan(command, rules, addTo, planned);
       if (!bytes || !bytes->empty() || settled) return planned;
     } catch (const SettingsError&) {
       if (settled || !bytes || !endsEarly(*bytes)) throw;
@@ -265,6 +292,7 @@ HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, 
 
 HookOutcome runHookCommand(const HookCommand& command, bool dryRun) {
   Course course{runningProgramRules(), dryRun};
+  if (command.agent->second && command.verb == Verb::uninstall) return uninstallBoth(command, course);
   switch (command.agent->secondFile) {
     case SecondFile::perEvent: return runPerEvent(command, course);
     case SecondFile::alongside: return runAlongside(command, course);

@@ -22,6 +22,7 @@ struct HookOutcome {
   bool wrote = false;   ///< whether the settings file was changed
   std::size_t removed = 0;  ///< handlers of ours that uninstall took out
   std::string diff;         ///< in a dry run, the unified diff of each file that would change
+  std::string note;         ///< the end of `message` that says our own file is deleted; else empty
 };
 
 /// A hook command's edit, planned on the file as read and not yet written.
@@ -37,9 +38,9 @@ struct HookPlan {
 /// Reads the settings file of `command` and plans its edit. A file that reads
 /// as empty, or as JSON cut short, may be an editor's save caught between
 /// truncating and writing: it is read again after a pause until two reads agree.
-/// `only` limits install to some of the agent's events. Throws SettingsError.
+/// `addTo` limits the events to which install adds our hook. Throws SettingsError.
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
-                         std::span<const std::string_view> only = {});
+                         Events addTo = std::nullopt);
 
 /// Runs `command`: plans, writes, and plans again when another program
 /// changed the file meanwhile. A dry run writes nothing: its outcome holds the

@@ -352,25 +352,35 @@ json ourLists(const Agent& agent, std::span<const std::string_view> events, cons
   return lists;
 }
 
-/// Whether an event list holds our hook; repoints those whose program is gone.
-bool hasOurs(const Agent& agent, Editor& editor, const EventList& list, const HookRules& rules, bool& updated) {
-  bool found = false;
+/// What mending the hooks of ours in an event list did.
+struct Mended {
+  bool found = false;    ///< the list holds a hook of ours
+  bool updated = false;  ///< one ran a program that is gone: it runs ours now
+  bool guarded = false;  ///< one could fail: it ends in `neverFails` now
+};
+
+/// Finds our hooks in an event list; repoints those whose program is gone and
+/// makes the others never fail.
+Mended mend(const Agent& agent, Editor& editor, const EventList& list, const HookRules& rules) {
+  Mended mended;
   for (std::size_t i = 0; i < list.spans.size(); ++i) {
     auto handlers = handlersOf(agent, editor.doc(), list.spans[i], list.values[i]);
     if (!handlers) continue;
     for (std::size_t h = 0; h < handlers->spans.size(); ++h) {
       const json& handler = handlers->values[h];
       if (!isOurs(agent, handler, rules)) continue;
-      found = true;
+      mended.found = true;
       auto program = programOf(agent, handler);
-      std::string command = ourCommand(agent, rules);
-      if (!program || !rules.isGone(*program) || *member(handler, agent.commandKey) == command) continue;
+      if (!program) continue;  // not "<program> busy": not ours to rewrite
+      const std::string& now = member(handler, agent.commandKey)->get_ref<const std::string&>();
+      bool gone = rules.isGone(*program);
+      if (gone ? now == ourCommand(agent, rules) : now.ends_with(neverFails)) continue;
       auto members = editor.doc().members(handlers->spans[h].begin);
-      editor.replace(lastNamed(members, agent.commandKey)->value, command);
-      updated = true;
+      editor.replace(lastNamed(members, agent.commandKey)->value, gone ? ourCommand(agent, rules) : now + std::string(neverFails));
+      (gone ? mended.updated : mended.guarded) = true;
     }
   }
-  return found;
+  return mended;
 }
 
 /// The handlers of ours in the lists of the events of `agent`, event by event.
@@ -386,11 +396,12 @@ std::vector<FoundHook> findOurs(const Agent& agent, const JsonText& doc, const s
     for (std::size_t i = 0; i < list->spans.size(); ++i) {
       auto handlers = handlersOf(agent, doc, list->spans[i], list->values[i]);
       if (!handlers) continue;
-      for (const json& handler : handlers->values) {
+      for (std::size_t h = 0; h < handlers->values.size(); ++h) {
+        const json& handler = handlers->values[h];
         if (!isOurs(agent, handler, rules)) continue;
         const json* command = member(handler, agent.commandKey);
         found.push_back({event, command && command->is_string() ? command->get<std::string>() : "",
-                         programOf(agent, handler)});
+                         programOf(agent, handler), i, h});
       }
     }
   }
@@ -406,7 +417,7 @@ std::vector<FoundHook> findOurs(const Agent& agent, const JsonText& doc, const s
 std::string ourCommand(const Agent& agent, const HookRules& rules) {
   std::string command;
   for (char c : rules.command) command += c == '$' && agent.expandsVariables ? std::string("$''") : std::string(1, c);
-  return command + std::string(agent.commandSuffix);
+  return command + std::string(neverFails);
 }
 
 EditedText::EditedText(std::string_view original, std::vector<Replacement> replacements)
@@ -440,10 +451,11 @@ std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::str
 }
 
 InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules,
-                        std::span<const std::string_view> only) {
+                        Events addTo) {
   InstallEdit edit;
-  auto ourEvents = only.empty() ? agent.events : only;
+  auto ourEvents = addTo.value_or(agent.events);
   auto doc = readText(agent, original);
+  if (!doc && ourEvents.empty()) return edit;
   if (!doc) {
     json hooks = ourLists(agent, ourEvents, rules);
     json root = agent.eventsAt == EventsAt::topLevel ? std::move(hooks) : json{{"hooks", std::move(hooks)}};
@@ -457,34 +469,35 @@ InstallEdit installHook(const Agent& agent, const std::optional<std::string>& or
   auto map = eventMap(agent, *doc, rootMembers);
   std::vector<Item> rootItems;
   bool rootSpread = editor.spread(doc->root(), spans(rootMembers), true);
-  if (!map) {
+  if (!map && !ourEvents.empty()) {
     rootItems.push_back({"hooks", ourLists(agent, ourEvents, rules)});
     edit.added.assign(ourEvents.begin(), ourEvents.end());
-  } else {
+  } else if (map) {
     auto events = doc->members(*map);
     bool hooksSpread = *map == doc->root() ? rootSpread : editor.spread(*map, spans(events), rootSpread);
     std::vector<Item> newEvents;
-    for (std::string_view event : ourEvents) {
+    for (std::string_view event : agent.events) {
+      bool adding = std::find(ourEvents.begin(), ourEvents.end(), event) != ourEvents.end();
       const Member* found = lastNamed(events, event);
       if (!found) {
+        if (!adding) continue;
         newEvents.push_back({std::string(event), json::array({ourElement(agent, rules)})});
         edit.added.push_back(event);
         continue;
       }
       auto list = eventList(*doc, found->value);
       if (!list) throw notAList(agent, event);
-      bool updated = false;
-      if (hasOurs(agent, editor, *list, rules, updated)) {
-        if (updated) edit.updated.push_back(event);
-        continue;
-      }
+      Mended mended = mend(agent, editor, *list, rules);
+      if (mended.updated) edit.updated.push_back(event);
+      if (mended.guarded) edit.guarded.push_back(event);
+      if (mended.found || !adding) continue;
       editor.append(found->value.begin, list->spans, {{std::nullopt, ourElement(agent, rules)}},
                     editor.spread(found->value.begin, list->spans, hooksSpread));
       edit.added.push_back(event);
     }
     if (!newEvents.empty()) editor.append(*map, spans(events), newEvents, hooksSpread);
   }
-  bool changes = !edit.added.empty() || !edit.updated.empty();
+  bool changes = !edit.added.empty() || !edit.updated.empty() || !edit.guarded.empty();
   if (changes && agent.wantsVersion && !lastNamed(rootMembers, "version")) rootItems.push_back({"version", 1});
   if (!rootItems.empty()) editor.append(doc->root(), spans(rootMembers), rootItems, rootSpread, false);
   edit.text = editor.result();
@@ -564,7 +577,11 @@ std::vector<EventHeld> eventsHeld(const Agent& agent, const std::optional<std::s
   auto ours = findOurs(agent, *doc, events, rules);
   for (std::size_t e = 0; e < held.size(); ++e) {
     held[e].listed = lastNamed(events, agent.events[e]) != nullptr;
-    held[e].ours = std::any_of(ours.begin(), ours.end(), [&](const FoundHook& h) { return h.event == agent.events[e]; });
+    for (const FoundHook& hook : ours) {
+      if (hook.event != agent.events[e]) continue;
+      held[e].ours = true;
+      held[e].live = held[e].live || !hook.program || !rules.isGone(*hook.program);
+    }
   }
   return held;
 }

@@ -43,13 +43,14 @@ private:
 };
 
 /// The command that our hook gives `agent` to run: `rules.command`, its "$"
-/// kept from an agent that would read a variable there, then the agent's suffix.
+/// kept from an agent that would read a variable there, then `neverFails`.
 std::string ourCommand(const Agent& agent, const HookRules& rules);
 
 struct InstallEdit {
   std::optional<EditedText> text;         ///< the new text; nothing when nothing changes
   std::vector<std::string_view> added;    ///< events that got our hook
   std::vector<std::string_view> updated;  ///< events whose hook of ours ran a program that is gone
+  std::vector<std::string_view> guarded;  ///< events whose hook of ours, its program there, could fail
 };
 
 struct UninstallEdit {
@@ -58,15 +59,16 @@ struct UninstallEdit {
   bool movedOthers = false;         ///< another hook now stands at a smaller index of its list
 };
 
-/// Adds our hook to every event of `agent` (or of `only`, when not empty)
-/// that lacks it, at the end of its list, and points every hook of ours whose
-/// program is gone at ours. `original` is the file's text; nothing or an
-/// empty text for no settings yet. Throws Refused; a new file gets two-space
-/// indentation.
+/// Adds our hook to every event of `agent` (or of `addTo`, when given) that
+/// lacks it, at the end of its list; points every hook of ours whose program
+/// is gone at ours, and makes every other one of ours end in `neverFails`.
+/// `original` is the file's text; nothing or an empty text for no settings
+/// yet. Throws Refused; a new file gets two-space indentation.
+using Events = std::optional<std::span<const std::string_view>>;
 InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules,
-                        std::span<const std::string_view> only = {});
+                        Events addTo = std::nullopt);
 InstallEdit installHook(const Agent&, std::optional<std::string>&&, const HookRules&,  // the edit refers to it
-                        std::span<const std::string_view> = {}) = delete;
+                        Events = std::nullopt) = delete;
 
 /// Takes every handler of ours out of the events of `agent`, with the groups,
 /// event lists and "hooks" member that this leaves empty. Throws Refused.
@@ -78,6 +80,7 @@ struct FoundHook {
   std::string_view event;
   std::string command;                 ///< its "command"; empty when that is no string
   std::optional<std::string> program;  ///< what the command runs with "busy", when it is one word
+  std::size_t group = 0, handler = 0;  ///< where it stands: its element in the event's list, its place in that group
 };
 
 /// The handlers of ours under the events of `agent`, event by event in the
@@ -88,6 +91,7 @@ std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::str
 struct EventHeld {
   bool listed = false;  ///< the event has a key, whatever its list holds
   bool ours = false;    ///< its list holds a handler of ours
+  bool live = false;    ///< one of them runs a program that is there
 };
 
 /// What `text` holds for each event of `agent`, in the order of its events;

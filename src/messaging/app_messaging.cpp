@@ -65,7 +65,7 @@ std::string validUtf8(std::string_view bytes) {
 
 void postCommand(const std::string& text) { defaultCenter()->post(commandName, validUtf8(text)); }
 
-std::optional<std::string> sendAndWait(const std::string& text) {
+Answer sendAndWait(const std::string& text) {
   ReplyBox box;
   auto center = defaultCenter();
   // The reply callback: keeps the reply and ends the wait.
@@ -76,7 +76,7 @@ std::optional<std::string> sendAndWait(const std::string& text) {
   // Observe before posting, so that an immediate reply is not lost.
   center->addObserver(statusName, onReply);
   center->post(commandName, validUtf8(text));
-  center->run(replyTimeout);
+  RunEnd end = center->run(replyTimeout);
   center->removeObserver();
-  return box.value;
+  return {box.value, end.reached ? "" : end.missing};
 }

@@ -10,6 +10,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -60,11 +62,27 @@ struct SlotUnref {
 };
 using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
+/// Why the session bus cannot be reached (`error`, a negative errno), and what to do.
+std::string missingBus(int error) {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  std::string why = "neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set";
+  if (address && *address)
+    why = "DBUS_SESSION_BUS_ADDRESS is " + std::string(address) + ": " + std::strerror(-error);
+  else if (runtime && *runtime)
+    why = "DBUS_SESSION_BUS_ADDRESS is not set, and there is no bus at " + std::string(runtime) + "/bus (XDG_RUNTIME_DIR): " +
+          std::strerror(-error);
+  else if (runtime)
+    why = "DBUS_SESSION_BUS_ADDRESS is not set, and XDG_RUNTIME_DIR is empty";
+  return "no session bus: " + why + " — run this in your login session, and start Tarnel there: systemctl --user start tarneld";
+}
+
 /// The session bus as a notification center. Without a bus it posts nothing
 /// and its `run` returns at once.
 class DBusNotificationCenter final : public NotificationCenter {
 public:
-  explicit DBusNotificationCenter(BusPtr bus) : bus_(std::move(bus)) {}
+  /// `bus`, or null and the error that sd_bus_open_user gave.
+  DBusNotificationCenter(BusPtr bus, int error) : bus_(std::move(bus)), error_(error) {}
   ~DBusNotificationCenter() override { removeObserver(); }
 
   void post(std::string_view name, const std::string& object) override {
@@ -94,20 +112,20 @@ public:
     observer_ = nullptr;
   }
 
-  void run(std::chrono::duration<double> timeout) override {
+  RunEnd run(std::chrono::duration<double> timeout) override {
     stopped_ = false;
-    if (!bus_) return;
+    if (!bus_) return {false, missingBus(error_)};
     auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(timeout);
     for (;;) {
       uint64_t left = microsecondsUntil(deadline);
       int r = sd_bus_process(bus_.get(), nullptr);
-      if (r < 0) return;  // the connection is gone: nothing more can come
+      if (r < 0) return {false, missingBus(r)};  // the connection is gone: nothing more can come
       // After `stop`, what has already arrived is still handled, as a run loop
       // finishes the batch it is in; only then does the run end.
       if (r > 0 && left > 0) continue;
-      if (stopped_ || left == 0) return;
+      if (stopped_ || left == 0) return {};
       r = sd_bus_wait(bus_.get(), left);
-      if (r < 0 && r != -EINTR) return;
+      if (r < 0 && r != -EINTR) return {false, missingBus(r)};
     }
   }
 
@@ -132,6 +150,7 @@ private:
   }
 
   BusPtr bus_;
+  int error_;
   SlotPtr slot_;
   Observer observer_;
   bool stopped_ = false;
@@ -143,6 +162,7 @@ std::unique_ptr<NotificationCenter> defaultCenter() {
   // sd_bus_open_user only starts connecting: it neither blocks nor waits for
   // the daemon. No session bus at all leaves a center that does nothing.
   sd_bus* bus = nullptr;
-  if (sd_bus_open_user(&bus) < 0) bus = nullptr;
-  return std::make_unique<DBusNotificationCenter>(BusPtr(bus));
+  int r = sd_bus_open_user(&bus);
+  if (r < 0) bus = nullptr;
+  return std::make_unique<DBusNotificationCenter>(BusPtr(bus), r);
 }

@@ -44,6 +44,14 @@ private:
   NSAutoreleasePool* pool_;
 };
 
+/// What is missing when no distributed notification center answers, and what to do.
+#ifdef GNUSTEP
+constexpr const char* missingCenter = "no distributed notification center: GNUstep's gdnc does not answer — start it: gdnc";
+#else
+constexpr const char* missingCenter =
+    "no distributed notification center: distnoted does not answer — run this in your login session on the Mac";
+#endif
+
 class FoundationNotificationCenter final : public NotificationCenter {
 public:
   FoundationNotificationCenter() : observer_([[TarnelNotificationObserver alloc] init]) { observer_->center = this; }
@@ -79,16 +87,16 @@ public:
     callback_ = nullptr;
   }
 
-  void run(std::chrono::duration<double> timeout) override {
+  RunEnd run(std::chrono::duration<double> timeout) override {
     stopped_ = false;
-    if (!observing_) return;  // nothing can arrive
+    if (!observing_) return {false, missingCenter};  // nothing can arrive
     PoolScope pool;
     NSDate* deadline = [NSDate dateWithTimeIntervalSinceNow:timeout.count()];
     NSRunLoop* loop = [NSRunLoop currentRunLoop];
     while (!stopped_ && [deadline timeIntervalSinceNow] > 0) {
       PoolScope turn;
       // NO: the loop has no input source left, so no reply can come.
-      if (![loop runMode:NSDefaultRunLoopMode beforeDate:deadline]) return;
+      if (![loop runMode:NSDefaultRunLoopMode beforeDate:deadline]) return {false, missingCenter};
     }
     // After `stop`, what has already arrived is still handled, as the D-Bus
     // back end finishes the batch it is in; only then does the run end.
@@ -97,6 +105,7 @@ public:
       seen = delivered_;
       [loop runMode:NSDefaultRunLoopMode beforeDate:[NSDate distantPast]];
     }
+    return {};
   }
 
   void stop() override { stopped_ = true; }

@@ -7,6 +7,12 @@
 #include <string>
 #include <string_view>
 
+/// How a `run` of a notification center ended.
+struct RunEnd {
+  bool reached = true;  ///< false: no center was there, so nothing was posted and nothing can come
+  std::string missing;  ///< when not reached: what is missing and what to do, as a sentence without a final stop
+};
+
 /// The user's notification center: named notifications that carry one string.
 /// Abstract so that the front end does not know which platform it runs on; the
 /// real implementations are the D-Bus session bus (Linux) and Foundation's
@@ -27,8 +33,9 @@ public:
   /// Removes the observer; it is never called afterwards.
   virtual void removeObserver() = 0;
 
-  /// Dispatches notifications until `stop` is called or `timeout` has passed.
-  virtual void run(std::chrono::duration<double> timeout) = 0;
+  /// Dispatches notifications until `stop` is called or `timeout` has passed;
+  /// without a center it returns at once and says what is missing.
+  virtual RunEnd run(std::chrono::duration<double> timeout) = 0;
 
   /// Ends the current `run` early; called from within an observer.
   virtual void stop() = 0;

@@ -52,6 +52,26 @@ bool runningAsRoot() { return geteuid() == 0; }
 
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+/// Whether `error` says that this filesystem cannot do what was asked.
+bool isUnsupported(int error) { return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS; }
+
+/// Renames `from` to `to` in one step: with `swap`, exchanging the two files;
+/// without, only when nothing stands at `to` (else errno EEXIST). False, with
+/// errno set, when they cannot be.
+bool renameOnce(const std::string& from, const std::string& to, bool swap) {
+#if defined(__APPLE__)
+  return renamex_np(from.c_str(), to.c_str(), swap ? RENAME_SWAP : RENAME_EXCL) == 0;
+#elif defined(RENAME_EXCHANGE)
+  return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), swap ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0;
+#else
+  errno = ENOTSUP;
+  return false;
+#endif
+}
+
+/// Exchanges the files at `a` and `b`; false with errno set when they cannot be.
+bool swapFiles(const std::string& a, const std::string& b) { return renameOnce(a, b, true); }
+
 /// Flushes what was written to `fd` to the disk itself (on macOS, fsync only
 /// hands it to the drive's cache).
 bool flushToDisk(int fd) {
@@ -203,16 +223,17 @@ void copyAttributes(const SettingsPath& where, int from, int to) {
 }
 
 /// A new file in the folder of `beside`. Written without a name where the
-/// system allows (O_TMPFILE), so that a killed run leaves nothing; otherwise,
-/// and once named to be swapped in, named ".<file>.tarnel-<pid>-…", so that
-/// the next run knows a dead run's leftovers. Its name is removed with it.
+/// system allows (O_TMPFILE; such a file can be named only by a hard link), so
+/// that a killed run leaves nothing; otherwise, and once named to be swapped
+/// in, named ".<file>.tarnel-<pid>-…", so that the next run knows a dead run's
+/// leftovers. Its name is removed with it.
 class NewFile {
 public:
   NewFile(const SettingsPath& where, const fs::path& beside) : where_(where), dir_(beside.parent_path()) {
     prefix_ = (dir_ / temporaryPrefix(beside)).string().append(std::to_string(getpid())).append("-");
     removeLeftovers(beside);
 #ifdef O_TMPFILE
-    fd_ = open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (firstNaming == Naming::hardLink) fd_ = open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 #endif
     if (fd_ < 0) {
       name_ = prefix_ + "XXXXXX";
@@ -243,13 +264,27 @@ public:
     if (!flushToDisk(fd_)) failWithErrno(where_, errno);
   }
 
-  /// Gives the file the name `path`; false, with errno EEXIST, when that is taken.
+  /// Gives the file the name `path` (see Naming); false when something stands there.
   bool link(const std::string& path) {
-    bool linked = name_.empty()
-        ? linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd_)).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0
-        : ::link(name_.c_str(), path.c_str()) == 0;
-    if (!linked && errno != EEXIST) failWithErrno(where_, errno);
-    return linked;
+    if (name_.empty()) {
+      if (linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd_)).c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+      if (errno != EEXIST) failWithErrno(where_, errno);
+      return false;
+    }
+    Naming naming = firstNaming;
+    if (naming == Naming::hardLink) {
+      if (::link(name_.c_str(), path.c_str()) == 0) return true;
+      if (errno == EEXIST) return false;
+      if (errno != EPERM && !isUnsupported(errno)) failWithErrno(where_, errno);
+      naming = Naming::exclusiveRename;
+    }
+    if (naming == Naming::exclusiveRename) {
+      if (renameOnce(name_, path, false)) return name_.clear(), true;
+      if (errno == EEXIST) return false;
+      if (!isUnsupported(errno)) failWithErrno(where_, errno);
+    }
+    return moveOverHeldName(path);
   }
 
   /// The file's own temporary name, given now if it has none.
@@ -265,6 +300,21 @@ public:
   }
 
 private:
+  /// Holds `path` with an empty file made there exclusively, then renames this
+  /// file over it while it is still that empty file; false, leaving it, when
+  /// another program has put its own file there or written into ours.
+  bool moveOverHeldName(const std::string& path) {
+    OpenFile held(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (held.fd() < 0 && errno != EEXIST) failWithErrno(where_, errno);
+    if (held.fd() < 0) return false;
+    struct stat ours, there;
+    if (fstat(held.fd(), &ours) != 0 || lstat(path.c_str(), &there) != 0 || !sameFile(ours, there) || there.st_size != 0)
+      return false;
+    if (rename(name_.c_str(), path.c_str()) != 0) failWithErrno(where_, errno);
+    name_.clear();
+    return true;
+  }
+
   const SettingsPath& where_;
   fs::path dir_;
   std::string prefix_, name_;
@@ -287,18 +337,6 @@ bool isAsRead(const std::string& path, const SettingsRead& read, bool bytes = tr
     at += static_cast<size_t>(n);
   }
   return true;
-}
-
-/// Exchanges the files at `a` and `b`; false with errno set when they cannot be.
-bool swapFiles(const std::string& a, const std::string& b) {
-#if defined(__APPLE__)
-  return renamex_np(a.c_str(), b.c_str(), RENAME_SWAP) == 0;
-#elif defined(RENAME_EXCHANGE)
-  return renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0;
-#else
-  errno = ENOTSUP;
-  return false;
-#endif
 }
 
 /// The first copy of a settings file with content, whole or absent: written
@@ -409,7 +447,7 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
     }
   } else if (errno == ENOENT) {
     return false;  // removed meanwhile: made anew from reading again
-  } else if (errno != EINVAL && errno != ENOTSUP && errno != ENOSYS && errno != EOPNOTSUPP) {
+  } else if (!isUnsupported(errno)) {
     failWithErrno(where, errno);
   } else {  // this filesystem cannot swap: check, then rename over, as close together as can be
     if (!isAsRead(dest, read)) return false;

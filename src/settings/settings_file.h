@@ -69,6 +69,15 @@ inline const timespec& modifiedAt(const struct stat& s) {
 /// Settings files are kilobytes; a larger one is refused before it is read.
 inline constexpr std::uint64_t settingsSizeLimit = 64 << 20;
 
+/// How a new file takes its name where nothing may stand yet, in the order
+/// tried: a hard link; where the filesystem has none (FAT, exFAT, SMB), a
+/// rename that never replaces; where it lacks that too, an empty file made
+/// exclusively at the name, then a rename over it while it is still that file.
+/// A file that another program puts there meanwhile stays in each.
+enum class Naming { hardLink, exclusiveRename, heldName };
+/// The course tried first: tests begin later to take the others on any filesystem.
+inline Naming firstNaming = Naming::hardLink;
+
 /// Reads the file at `where`, through symbolic links. Throws SettingsError
 /// for a file that cannot be read, is no regular file, or is over the limit.
 SettingsRead readSettings(const SettingsPath& where);

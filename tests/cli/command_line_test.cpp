@@ -13,6 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace testing_support;
+using namespace std::chrono_literals;
 
 const std::string tarnelctl = TARNELCTL_PATH, fixtures = SOURCE_DIR "/tests/fixtures/";
 const std::string usage = readFile(fixtures + "usage.txt") + "\n", unexpected = "tarnelctl: @: unexpected argument '";
@@ -79,25 +80,69 @@ TEST(CommandLine, DryRunPrintsTheDiffAndTheMessageAndWritesNothing) {
   EXPECT_EQ(readFile(codex), mine);
 }
 
-// A working hook, a dead one, a file that is no JSON, and no application.
-TEST(CommandLine, DoctorReadsEveryAgentAndAsksTheApplication) {
+// Hooks that work, that Codex has not trusted, that are dead (in second files too, URGENT where the agent blocks
+// on them), a file that is no JSON, and no session bus at all (on macOS,
+// where a notification server is always there, the test build of the Foundation back end finds no application:
+// its notifications never reach the user's own Tarnel).
+TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
+#ifdef __APPLE__
+  const std::string tarnelctl = FOUNDATION_TARNELCTL_PATH;
+#endif
   TempDir home;
-  EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus"}};
+  EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", ""}};
   writeFile(home.path() / ".claude/settings.json", "{}");
   ASSERT_EQ(run({tarnelctl, "install-claude-hooks"}, env).status, 0);
-  writeFile(home.path() / ".cursor/hooks.json", "{\"hooks\": {\"afterFileEdit\": [{\"command\": \"/gone/tarnelctl busy\"}]}}");
-  writeFile(home.path() / ".gemini/settings.json", "{\"a\": }");
-  std::map<std::string, std::string> shown = {
-      {"claude", "  ✓ PreToolUse            this program\n  ✓ UserPromptSubmit      this program\n"
-                 "    backup                ~/.claude/settings.json.tarnel-backup\n"},
-      {"gemini", "  ✗ ~/.gemini/settings.json is not valid JSON (line 1, column 7: unexpected '}'; expected '[', '{', or a literal)\n"},
-      {"cursor", "  ✗ afterFileEdit         /gone/tarnelctl is gone — tarnelctl install-cursor-hooks points it at this program\n"}};
-  std::string expected = "tarnelctl " + std::string(programVersion) + ": " + tarnelctl + "\n";
-  for (const auto& a : tarnel::agents)  // every agent of the table, without a file unless shown
-    expected += std::string(a.word) + ": ~/" + std::string(a.homePath) + "\n" + shown.emplace(a.word, "    no file, no hook installed\n").first->second;
+  std::string live = "{\"hooks\": [{\"type\": \"command\", \"command\": \"" + tarnelctl + " busy || true\"}]}";
+  std::map<std::string, std::string> files = {
+      {".codex/hooks.json", "{\"hooks\": {\"PreToolUse\": [" + live + "], \"UserPromptSubmit\": [" + live + "]}}"},
+      {".codex/config.toml", "[hooks.state.\"" + home.path().string() + "/.codex/hooks.json:pre_tool_use:0:0\"]\ntrusted_hash = \"sha256:0\"\n"},
+      {".gemini/settings.json", "{\"hooks\": {\"BeforeTool\": [{\"hooks\": [{\"command\": \"/gone/tarnelctl busy\"}]}]}}"},
+      {".cursor/hooks.json", "{\"hooks\": {\"afterFileEdit\": [{\"command\": \"/gone/tarnelctl busy || true\"}], "
+                             "\"beforeShellExecution\": [{\"command\": \"" + tarnelctl + " busy\"}]}}"},
+      {".qwen/settings.json", "{\"a\": }"},
+      {".copilot/hooks/tarnel.json", "{\"hooks\": {\"preToolUse\": [{\"bash\": \"/gone/tarnelctl busy || true\"}]}}"},
+      {".copilot/settings.json", "{\"hooks\": {\"preToolUse\": [{\"bash\": \"/gone/tarnelctl busy\"}]}}"},
+      {".factory/hooks.json", "{\"PreToolUse\": []}"},  // Droid takes the event from here, not from settings.json
+      {".factory/settings.json", "{\"hooks\": {\"PreToolUse\": [" + live + "], \"UserPromptSubmit\": [{\"hooks\": "
+                                 "[{\"command\": \"/gone/tarnelctl busy\"}]}]}}"}};
+  for (const auto& [file, text] : files) writeFile(home.path() / file, text);
+  const std::string gone = "/gone/tarnelctl is gone", to = " points it at this program\n", none = "no hook of ours\n";
+  std::string expected = "tarnelctl " + std::string(programVersion) + ": " + tarnelctl + R"(
+claude: ~/.claude/settings.json
+  ✓ PreToolUse            this program
+  ✓ UserPromptSubmit      this program
+    backup                ~/.claude/settings.json.tarnel-backup
+codex: ~/.codex/hooks.json
+  ✓ PreToolUse            this program
+  ! UserPromptSubmit      this program; Codex has not trusted it: run /hooks in Codex — until then it never fires
+    a new or moved hook runs only once trusted with /hooks in Codex
+gemini: ~/.gemini/settings.json
+  ✗ BeforeTool            URGENT: )" + gone + ", and Gemini CLI blocks on this hook while it fails — tarnelctl install-gemini-hooks" + to +
+      "    BeforeAgent           " + none + R"(cursor: ~/.cursor/hooks.json
+  ! beforeShellExecution  this program; should it fail, the Cursor agent may block — tarnelctl install-cursor-hooks makes it never fail
+  ✗ afterFileEdit         )" + gone + " — tarnelctl install-cursor-hooks" + to + "    beforeSubmitPrompt    " + none + R"(qwen: ~/.qwen/settings.json
+  ✗ ~/.qwen/settings.json is not valid JSON (line 1, column 7: unexpected '}'; expected '[', '{', or a literal)
+copilot: ~/.copilot/hooks/tarnel.json
+  ✗ preToolUse            )" + gone + " — tarnelctl install-copilot-hooks" + to + "    userPromptSubmitted   " + none +
+      "copilot: ~/.copilot/settings.json\n  ✗ preToolUse            URGENT: " + gone + ", and Copilot CLI blocks on this hook "
+      "while it fails — tarnelctl install-copilot-hooks" + to + "    userPromptSubmitted   " + none + R"(droid: ~/.factory/hooks.json
+    no hook installed
+droid: ~/.factory/settings.json
+    PreToolUse            this program; not run: Droid takes this event from ~/.factory/hooks.json
+  ✗ UserPromptSubmit      )" + gone + " — tarnelctl install-droid-hooks" + to + R"(Tarnel:
+  ✗ status                )"
+#ifdef __APPLE__
+      "no answer within 2.0 s — is the app running?\n";
+#else
+      "no session bus: DBUS_SESSION_BUS_ADDRESS is not set, and XDG_RUNTIME_DIR is empty — run this in your login "
+      "session, and start Tarnel there: systemctl --user start tarneld\n";
+#endif
   auto before = snapshot(home.path());
   auto r = run({tarnelctl, "doctor"}, env);
-  EXPECT_EQ(std::pair(r.out, r.status), std::pair(expected + "Tarnel:\n  ! status                no answer within 2.0 s — is the app running?\n", 1));
+  EXPECT_EQ(std::pair(r.out, r.status), std::pair(expected, 1));
+#ifndef __APPLE__
+  EXPECT_LT(r.elapsed, 1.5s);  // no bus is said at once, not after the 2.0 s wait for a reply
+#endif
   EXPECT_EQ(snapshot(home.path()), before);
   env["HOME"] = std::nullopt;  // no HOME: each agent says so, in words of its own
   EXPECT_NE(run({tarnelctl, "doctor"}, env).out.find("\ncursor:\n  ✗ HOME is not set — set it to your home folder.\n"), std::string::npos);

@@ -197,6 +197,31 @@ TEST_P(BackendTest, WithoutCenterHeartbeatIsSilentAndRequestFailsQuickly) {
   auto r = ts::run({GetParam().tarnelctl, "status"}, *env);
   expectRun(r, "", 1);
   EXPECT_LT(r.elapsed, 1s);
+  r = ts::run({GetParam().tarnelctl, "doctor"}, *env);  // says so at once, and what is missing
+  EXPECT_NE(r.out.find(GetParam().name == "dbus" ? "\nTarnel:\n  ✗ status                no session bus: "
+                       "DBUS_SESSION_BUS_ADDRESS is unix:path=/nonexistent/bus: No such file or directory — run this in "
+                       "your login session, and start Tarnel there: systemctl --user start tarneld\n"
+                       : "\nTarnel:\n  ✗ status                no distributed notification center: "), std::string::npos) << r.out;
+  EXPECT_EQ(r.status, 1);
+  EXPECT_LT(r.elapsed, 1s);
+}
+
+// doctor's last line: the application's status, marked as working only when the application can keep the machine awake.
+TEST_P(BackendTest, DoctorShowsWhetherTheApplicationCanHold) {
+  const std::tuple<Args, std::string, int> cases[] = {
+      {{"--text", "awake — manual"}, "✓ status                awake — manual", 0},
+      {{"--text", "awake — manual; cannot keep the machine awake: no system bus"},
+       "✗ status                awake — manual; cannot keep the machine awake: no system bus", 1},
+      {{"--silent"}, "✗ status                no answer within 2.0 s — is the app running?", 1}};
+  for (const auto& [options, line, status] : cases) {
+    Session session(GetParam());
+    session.startStandin(options);
+    auto env = session.env_;
+    env["HOME"] = session.dir_.path().string();  // no agent's settings
+    auto r = ts::run({GetParam().tarnelctl, "doctor"}, env);
+    EXPECT_TRUE(r.out.ends_with("\nTarnel:\n  " + line + "\n")) << r.out;
+    EXPECT_EQ(r.status, status);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BackendTest, ::testing::ValuesIn(backends()),

@@ -18,19 +18,21 @@ version=$(sed -n 's/^project(tarnelctl VERSION \([0-9.]*\).*/\1/p' "$root/CMakeL
 # hook words of the agents that only the manual page lists, and the two words
 # the usage does not list, sorted.
 words=$({ { "$build/tarnelctl" || true; } | awk '$1 == "tarnelctl" && $2 ~ /^[a-z-]+$/ {print $2}'
-  sed -n 's/^\.It Cm \(install-[a-z]*-hooks\) , \(uninstall-[a-z]*-hooks\)$/\1\n\2/p' "$root/man/tarnelctl.1.in"
+  awk '$1 == ".It" && $2 == "Cm" && $3 ~ /^install-[a-z]+-hooks$/ && $4 == "," {print $3; print $5}' "$root/man/tarnelctl.1.in"
   printf '%s\n' doctor --version; } | sort -u)
 # Those words, each with its description, as each shell offers them: a tab between.
 described=$(sort "$root/tests/fixtures/completions.txt")
 [[ $(cut -f 1 <<<"$described") == "$words" ]] || fail "tests/fixtures/completions.txt has other words: $words"
-files='bin/tarnelctl
-bin/tarneld
-share/bash-completion/completions/tarnelctl
-share/fish/vendor_completions.d/tarnelctl.fish
-share/man/man1/tarnelctl.1
-share/man/man1/tarneld.1
-share/systemd/user/tarneld.service
-share/zsh/site-functions/_tarnelctl'
+# What an install puts under the prefix, and on which systems (uname -s): tarneld is Linux's.
+table='bin/tarnelctl                                   all
+bin/tarneld                                     Linux
+share/bash-completion/completions/tarnelctl     all
+share/fish/vendor_completions.d/tarnelctl.fish  all
+share/man/man1/tarnelctl.1                      all
+share/man/man1/tarneld.1                        Linux
+share/systemd/user/tarneld.service              Linux
+share/zsh/site-functions/_tarnelctl             all'
+files=$(awk -v os="$(uname -s)" '$2 == "all" || $2 == os {print $1}' <<<"$table")
 prefix=$scratch/stage/usr/local
 case $check in bash | zsh | fish) DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr/local >/dev/null ;; esac
 # zsh_words FPATH_DIR BIN_DIR: what an interactive zsh's Tab offers after
