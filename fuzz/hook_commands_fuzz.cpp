@@ -15,7 +15,7 @@
 #include "hooks/hook_commands.h"
 #include "hooks/hook_edit.h"
 #include "settings/settings_file.h"
-#include "settings/settings_json.h"
+#include "settings/json_doc.h"
 
 namespace fs = std::filesystem;
 using namespace tarnel;
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Agent& agent = agents[data[0] % agents.size()];
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
   try {  // text cut short is waited out as a save in progress, a quarter of a second a run: tested apart
-    JsonText(input, Comments::allowed);
+    JsonDoc(input, Comments::allowed);
   } catch (const JsonSyntaxError& error) {
     if (error.endsEarly()) return 0;
   }

@@ -31,7 +31,7 @@ static json valueOf(const JsonDoc& doc, const JsonDoc::Node& node, bool comments
     }
     check(json::parse(doc.text().substr(child.keyBegin, child.keyEnd - child.keyBegin)) == doc.name(child));
     value[std::string(doc.name(child))] = valueOf(doc, child, comments);
-    check(doc.member(node, doc.name(child))->end >= child.end);
+    check(doc.find(node, doc.name(child))->end >= child.end);
   }
   switch (node.kind) {
     case JsonKind::object: check(text.starts_with('{') && text.ends_with('}')); return value;

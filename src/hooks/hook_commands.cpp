@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "hooks/settings_location.h"
-#include "hooks/unified_diff.h"
+#include "settings/unified_diff.h"
 
 namespace tarnel {
 namespace {
@@ -102,7 +102,7 @@ void plan(const HookCommand& command, const HookRules& rules, Events addTo, Hook
 /// Whether `text` is empty or JSON cut short, as a file is while an editor writes it.
 bool endsEarly(const std::string& text) {
   try {
-    JsonText check(text, Comments::allowed);
+    JsonDoc check(text, Comments::allowed);
     return false;
   } catch (const JsonSyntaxError& error) {
     return error.endsEarly();

@@ -268,7 +268,7 @@ JsonDoc::Children JsonDoc::children(const Node& container) const {
   return {nodes_.data(), scalar ? container.next : at + 1, container.next};
 }
 
-const JsonDoc::Node* JsonDoc::member(const Node& object, std::string_view name) const {
+const JsonDoc::Node* JsonDoc::find(const Node& object, std::string_view name) const {
   if (object.kind != JsonKind::object) return nullptr;
   const Node* found = nullptr;
   for (const Node& m : children(object))
@@ -276,7 +276,7 @@ const JsonDoc::Node* JsonDoc::member(const Node& object, std::string_view name) 
   return found;
 }
 
-bool JsonDoc::isListOfObjects(const Node& node) const {
+bool JsonDoc::isObjectList(const Node& node) const {
   if (node.kind != JsonKind::array) return false;
   auto all = children(node);
   return std::all_of(all.begin(), all.end(), [](const Node& e) { return e.kind == JsonKind::object; });
@@ -292,6 +292,15 @@ std::vector<Span> JsonDoc::comments(std::size_t begin, std::size_t end) const {
   auto first = std::lower_bound(comments_.begin(), comments_.end(), begin, [](Span c, std::size_t b) { return c.begin < b; });
   for (auto c = first; c != comments_.end() && c->end <= end; ++c) inside.push_back(*c);
   return inside;
+}
+
+std::size_t JsonDoc::skipSpace(std::size_t at) const {
+  for (;;) {
+    while (at < text_.size() && (text_[at] == ' ' || text_[at] == '\n' || text_[at] == '\r' || text_[at] == '\t')) ++at;
+    auto c = std::lower_bound(comments_.begin(), comments_.end(), at, [](Span c, std::size_t b) { return c.begin < b; });
+    if (c == comments_.end() || c->begin != at) return at;
+    at = c->end;
+  }
 }
 
 std::string_view JsonDoc::decoded(std::uint32_t open, std::uint32_t close, bool escaped) const {

@@ -82,9 +82,9 @@ public:
   Children children(const Node& container) const;
   /// The member `name` of `object`: the last of repeated keys, as JSON readers
   /// take it. Nullptr when it has none, or `object` is no object.
-  const Node* member(const Node& object, std::string_view name) const;
+  const Node* find(const Node& object, std::string_view name) const;
   /// Whether `node` is an array whose elements are all objects (the empty one is).
-  bool isListOfObjects(const Node& node) const;
+  bool isObjectList(const Node& node) const;
   /// The decoded name of a member.
   std::string_view name(const Node& member) const { return decoded(member.keyBegin, member.keyEnd, member.escapedKey); }
   /// The decoded text of a string value.
@@ -93,6 +93,8 @@ public:
   const Node* at(std::size_t begin) const;
   /// The comments inside [begin, end), in order; a `//` comment's span ends past its line break.
   std::vector<Span> comments(std::size_t begin, std::size_t end) const;
+  /// The first byte at or after `at` that is neither whitespace nor in a comment.
+  std::size_t skipSpace(std::size_t at) const;
 
 private:
   friend class JsonScanner;

@@ -69,11 +69,11 @@ TEST(JsonDoc, ReadsWhatTheParserReadsAndRefusesWithItsWords) {
 TEST(JsonDoc, TheLastOfRepeatedKeysCounts) {
   std::string text = "{\"a\": 1, \"\\u0061\": [{}], \"b\": 3}";
   JsonDoc doc(text, Comments::refused);
-  const JsonDoc::Node* a = doc.member(doc.root(), "a");
-  ASSERT_TRUE(a && doc.isListOfObjects(*a));
+  const JsonDoc::Node* a = doc.find(doc.root(), "a");
+  ASSERT_TRUE(a && doc.isObjectList(*a));
   EXPECT_EQ(a->begin, 19u);
-  EXPECT_EQ(doc.member(doc.root(), "c"), nullptr);
-  EXPECT_EQ(doc.member(*a, "a"), nullptr);
+  EXPECT_EQ(doc.find(doc.root(), "c"), nullptr);
+  EXPECT_EQ(doc.find(*a, "a"), nullptr);
 }
 
 }  // namespace
