@@ -255,7 +255,7 @@ private:
 
 JsonDoc::JsonDoc(std::string_view text, Comments comments) : text_(text) {
   if (text.size() >= std::numeric_limits<std::uint32_t>::max()) throw std::length_error("a settings text over 4 GiB");
-  nodes_.reserve(text.size() / 32 + 1);
+  nodes_.reserve(text.size() / 16 + 1);  // pretty-printed settings take some 30 bytes a value
   if (!JsonScanner(*this, comments == Comments::allowed).run()) {
     if (auto error = strictJsonError(text, comments)) throw *error;
     throw std::logic_error("the scanner refused a text that the parser accepts");

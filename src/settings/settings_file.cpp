@@ -96,15 +96,15 @@ bool isAsRead(const std::string& path, const SettingsRead& read, bool bytes = tr
   return true;
 }
 
-/// The first copy of a settings file with content, whole or absent: written
-/// aside, then linked to its name, which fails and keeps the old copy when
-/// there is one. Best effort: a backup that cannot be made does not stop the write.
 /// Whether writing over `read` makes the backup: it has content and nothing stands at the backup's name.
 bool backsUp(const SettingsPath& where, const SettingsRead& read) {
   struct stat status;
   return read.bytes && !read.bytes->empty() && lstat(backupOf(where).c_str(), &status) != 0 && errno == ENOENT;
 }
 
+/// The first copy of a settings file with content, whole or absent: written
+/// aside, then linked to its name, which fails and keeps the old copy when
+/// there is one. Best effort: a backup that cannot be made does not stop the write.
 void backUp(const SettingsPath& where, const SettingsRead& read) {
   std::string backup = backupOf(where);
   if (!backsUp(where, read)) return;
@@ -115,6 +115,23 @@ void backUp(const SettingsPath& where, const SettingsRead& read) {
   } catch (const SettingsError&) {
     // no room for the copy: go on without it
   }
+}
+
+/// Keeps the file that was read, swapped out to `aside` and found as it was
+/// read, as the first backup: its own bytes, owner and attributes, and no
+/// copy to write and flush. Where it cannot be linked to the backup's name
+/// (another filesystem, or one without hard links), a copy is written instead.
+void keepAsBackup(const SettingsPath& where, const SettingsRead& read, const std::string& aside) {
+  std::string backup = backupOf(where);
+  if (firstNaming == Naming::hardLink) {
+    if (link(aside.c_str(), backup.c_str()) == 0) {
+      // The swap's folder is flushed after; the backup's name may lie in another (beside a symbolic link).
+      if (fs::path(backup).parent_path() != fs::path(aside).parent_path()) flushFolder(fs::path(backup).parent_path());
+      return;
+    }
+    if (errno == EEXIST) return;  // made meanwhile: the first backup stays
+  }
+  backUp(where, read);
 }
 
 mode_t defaultFileMode() {
@@ -180,7 +197,7 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   }
 
   HeldSignals held;
-  if (read.bytes) backUp(where, read);
+  bool backup = backsUp(where, read);
   NewFile file(where, target);
   file.fill(pieces, read.status ? read.status->st_mode & 07777 : defaultFileMode(), like, read.file.fd());
   const struct stat written = file.status();
@@ -202,12 +219,14 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
         swapFiles(aside, dest);
       return false;
     }
+    if (backup) keepAsBackup(where, read, aside);
   } else if (errno == ENOENT) {
     return false;  // removed meanwhile: made anew from reading again
   } else if (!isUnsupported(errno)) {
     failWithErrno(where, errno);
   } else {  // this filesystem cannot swap: check, then rename over, as close together as can be
     if (!isAsRead(dest, read)) return false;
+    if (backup) backUp(where, read);
     if (rename(aside.c_str(), dest.c_str()) != 0) failWithErrno(where, errno);
   }
   flushFolder(target.parent_path());
