@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "hooks/settings_location.h"
-#include "settings/unified_diff.h"
 
 namespace tarnel {
 namespace {
@@ -115,10 +114,10 @@ bool endsEarly(const std::string& text) {
 }
 
 /// What one run needs beside the command: the rules for our program, and
-/// whether it only shows what it would do.
+/// the disk it reads and changes (the dry run only shows the changes).
 struct Course {
   HookRules rules;
-  bool dryRun;
+  SettingsDisk& disk;
 };
 
 /// Whether the planned text leaves our own file with nothing else in it: then it is deleted.
@@ -129,21 +128,12 @@ bool deletes(const Agent& agent, const HookPlan& planned) {
 }
 
 /// Writes the planned text, or deletes our own file; false when the file changed meanwhile.
-/// In a dry run, gives the diff of what would be written instead.
-bool store(const Agent& agent, const Course& course, const HookPlan& planned, HookOutcome& outcome) {
+bool store(const Agent& agent, SettingsDisk& disk, const HookPlan& planned, HookOutcome& outcome) {
   const SettingsPath& where = planned.where;
-  const auto& bytes = planned.read->bytes;
   bool gone = deletes(agent, planned);
-  if (course.dryRun) {
-    checkChange(where, *planned.read, gone ? 0 : planned.text->str().size(), gone);
-    std::string_view before = bytes ? std::string_view(*bytes) : std::string_view();
-    EditedText after = gone ? EditedText(before, {{{0, before.size()}, ""}}) : *planned.text;
-    outcome.diff += unifiedDiff(after, bytes ? where.path : "/dev/null", gone ? "/dev/null" : where.path);
-  } else if (!(gone ? removeSettings(where, *planned.read) : replaceSettings(where, *planned.read, planned.text->pieces()))) {
-    return false;
-  }
+  if (!(gone ? disk.remove(where, *planned.read) : disk.replace(where, *planned.read, *planned.text))) return false;
   // The first run over content backs it up; a dry run says what the real run would.
-  bool backup = course.dryRun && !gone ? wouldBackUp(where, *planned.read) : hasBackup(where);
+  bool backup = disk.backedUp(where, *planned.read);
   if (gone) outcome.note = "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
   outcome.message = planned.message(backup) + outcome.note;
   return true;
@@ -153,10 +143,10 @@ bool store(const Agent& agent, const Course& course, const HookPlan& planned, Ho
 HookOutcome runOnFile(const HookCommand& command, const Course& course, Events addTo = std::nullopt) {
   SettingsPath where = locate(*command.agent);
   for (int attempt = 0; attempt <= retries; ++attempt) {
-    HookPlan planned = planHookCommand(command, where, course.rules, addTo);
+    HookPlan planned = planHookCommand(command, where, course.rules, addTo, course.disk);
     if (!planned.text) return {planned.message(false), false, 0, "", ""};
     HookOutcome outcome{"", true, planned.removed, "", ""};
-    if (store(*command.agent, course, planned, outcome)) return outcome;
+    if (store(*command.agent, course.disk, planned, outcome)) return outcome;
   }
   keptChanging(where);
 }
@@ -164,10 +154,10 @@ HookOutcome runOnFile(const HookCommand& command, const Course& course, Events a
 // Agents with a second file of hooks.
 
 /// What the file of `agent` holds for each of its events.
-std::vector<EventHeld> held(const Agent& agent, const HookRules& rules) {
+std::vector<EventHeld> held(const Agent& agent, const Course& course) {
   SettingsPath where = locate(agent);
   try {
-    return eventsHeld(agent, readSettings(where).bytes, rules);
+    return eventsHeld(agent, course.disk.read(where).bytes, course.rules);
   } catch (const Refused& refused) {
     throw SettingsError(where.shown + refused.what() + std::string(refusal));
   }
@@ -180,8 +170,7 @@ HookOutcome joined(HookOutcome first, const HookOutcome& second) {
   std::string last(1, '\n');
   last += second.message.substr(second.message.rfind('\n') + 1);
   if (first.message.ends_with(last)) first.message.resize(first.message.size() - last.size());
-  return {first.message + "\n" + second.message, true, first.removed + second.removed, first.diff + second.diff,
-          first.note + second.note};
+  return {first.message + "\n" + second.message, true, first.removed + second.removed, "", first.note + second.note};
 }
 
 /// `done`, the course on the file of `agent`, then `next`; when `next` fails
@@ -191,7 +180,7 @@ HookOutcome inTurn(const HookOutcome& done, const Agent& agent, const Course& co
   try {
     return joined(done, next());
   } catch (const SettingsError& error) {
-    if (!done.wrote || course.dryRun) throw;
+    if (!done.wrote || course.disk.dryRun()) throw;
     throw SettingsError(error.what() + ("\n  " + locate(agent).shown) + " was changed all the same: " + done.message);
   }
 }
@@ -205,7 +194,7 @@ HookOutcome uninstallBoth(const HookCommand& command, const Course& course) {
   const Agent &first = *command.agent, &second = *first.second;
   bool readable = true;
   try {
-    held(second, course.rules);
+    held(second, course);
   } catch (const SettingsError&) {
     if (first.secondFile != SecondFile::alongside) throw;
     readable = false;
@@ -221,7 +210,7 @@ HookOutcome uninstallBoth(const HookCommand& command, const Course& course) {
 /// event already are; ours in either file is mended.
 HookOutcome runPerEvent(const HookCommand& command, const Course& course) {
   const Agent &first = *command.agent, &second = *first.second;
-  auto inFirst = held(first, course.rules), inSecond = held(second, course.rules);
+  auto inFirst = held(first, course), inSecond = held(second, course);
   std::vector<std::string_view> toFirst, toSecond;
   for (std::size_t e = 0; e < first.events.size(); ++e)
     (!inFirst[e].listed && inSecond[e].listed ? toSecond : toFirst).push_back(first.events[e]);
@@ -237,7 +226,7 @@ HookOutcome runAlongside(const HookCommand& command, const Course& course) {
   const Agent& second = *command.agent->second;
   std::vector<EventHeld> there(second.events.size());
   try {
-    there = held(second, course.rules);
+    there = held(second, course);
   } catch (const SettingsError&) {
     // a file the agent cannot read either runs nothing of ours
   }
@@ -266,11 +255,11 @@ HookOutcome runAlongside(const HookCommand& command, const Course& course) {
 }  // namespace
 
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
-                         Events addTo) {
+                         Events addTo, SettingsDisk& disk) {
   std::optional<std::string> previous;
   timespec changed{};
   for (int reads = 0, alike = 0; reads < settleReads; ++reads) {
-    HookPlan planned{where, std::make_unique<SettingsRead>(readSettings(where)), std::nullopt, 0, {}};
+    HookPlan planned{where, std::make_unique<SettingsRead>(disk.read(where)), std::nullopt, 0, {}};
     const auto& bytes = planned.read->bytes;
     // Alike: the same bytes, and no write in between.
     timespec now = planned.read->status ? modifiedAt(*planned.read->status) : timespec{};
@@ -291,7 +280,15 @@ HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, 
 }
 
 HookOutcome runHookCommand(const HookCommand& command, bool dryRun) {
-  Course course{runningProgramRules(), dryRun};
+  RealDisk real;
+  DryRun dry;
+  HookOutcome outcome = runHookCommand(command, dryRun ? static_cast<SettingsDisk&>(dry) : real);
+  outcome.diff = dry.diff();
+  return outcome;
+}
+
+HookOutcome runHookCommand(const HookCommand& command, SettingsDisk& disk) {
+  Course course{runningProgramRules(), disk};
   if (command.agent->second && command.verb == Verb::uninstall) return uninstallBoth(command, course);
   switch (command.agent->secondFile) {
     case SecondFile::perEvent: return runPerEvent(command, course);
