@@ -127,6 +127,8 @@ bool renameOnce(const std::string& from, const std::string& to, bool swap) {
 #endif
 }
 
+bool exchangeFiles(const std::string& a, const std::string& b) { return renameOnce(a, b, true); }
+
 void flushFolder(const fs::path& dir) {
   if (int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
     (void)fsync(fd);  // makes a rename or link durable; nothing to do if it fails

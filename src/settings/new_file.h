@@ -27,8 +27,6 @@ bool isUnsupported(int error);
 /// without, only when nothing stands at `to` (else errno EEXIST). False, with
 /// errno set, when they cannot be.
 bool renameOnce(const std::string& from, const std::string& to, bool swap);
-/// Exchanges the files at `a` and `b`; false with errno set when they cannot be.
-inline bool swapFiles(const std::string& a, const std::string& b) { return renameOnce(a, b, true); }
 /// Makes a rename or link in `dir` durable; nothing to do if it fails.
 void flushFolder(const std::filesystem::path& dir);
 

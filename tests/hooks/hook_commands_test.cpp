@@ -236,11 +236,29 @@ TEST(HookCommands, WaitsOutASaveInProgressAndGivesUpOnAFileThatKeepsChanging) {
     }
     EXPECT_EQ(got + " after " + std::to_string(disk.served), outcome + " after " + std::to_string(served));
   }
-  Home h;  // a file found changed at each of its six attempts
-  setenv("HOME", h.dir.path().c_str(), 1);
+  setenv("HOME", "/", 1);  // a file found changed at each of its six attempts
   ChangingDisk disk({"{}"}, false);
   EXPECT_THROW(tarnel::runHookCommand(*tarnel::hookCommand("install-claude-hooks"), disk), tarnel::SettingsError);
   EXPECT_EQ(disk.changes, 6);
+}
+
+// Where the filesystem cannot swap, the new file is renamed over the old one after a last look, and the backup
+// is a copy; where another program saves into the old one just before the swap, ours is swapped back out.
+TEST(HookCommands, RenamesWhereItCannotSwapAndSwapsBackOverASave) {
+  struct Case { bool (*swap)(const std::string&, const std::string&); bool replaced; std::string after; } cases[] = {
+      {[](const std::string&, const std::string&) { return errno = ENOTSUP, false; }, true, "new old 2"},
+      {[](const std::string& a, const std::string& b) { static int swaps = 0; return (swaps++ ? void() : writeFile(b, "saved")), tarnel::exchangeFiles(a, b); },
+       false, "saved  1"}};
+  for (auto& [swap, replaced, after] : cases) {
+    TempDir dir;
+    tarnel::SettingsPath where{(dir.path() / "s.json").string(), "s.json", dir.path().string()};
+    writeFile(where.path, "old");
+    tarnel::swapFiles = swap;
+    EXPECT_EQ(tarnel::replaceSettings(where, tarnel::readSettings(where), {"new"}), replaced);
+    tarnel::swapFiles = tarnel::exchangeFiles;
+    std::string backup = fs::exists(where.path + ".tarnel-backup") ? readFile(where.path + ".tarnel-backup") : "";
+    EXPECT_EQ(readFile(where.path) + " " + backup + " " + std::to_string(std::distance(fs::directory_iterator(dir.path()), {})), after);
+  }
 }
 
 // Without hard links (FAT, exFAT, SMB), a new file is named by a rename that never replaces, or where that is

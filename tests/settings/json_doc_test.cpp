@@ -67,8 +67,7 @@ TEST(JsonDoc, ReadsWhatTheParserReadsAndRefusesWithItsWords) {
 }
 
 TEST(JsonDoc, TheLastOfRepeatedKeysCounts) {
-  std::string text = "{\"a\": 1, \"\\u0061\": [{}], \"b\": 3}";
-  JsonDoc doc(text, Comments::refused);
+  JsonDoc doc("{\"a\": 1, \"\\u0061\": [{}], \"b\": 3}", Comments::refused);
   const JsonDoc::Node* a = doc.find(doc.root(), "a");
   ASSERT_TRUE(a && doc.isObjectList(*a));
   EXPECT_EQ(a->begin, 19u);
