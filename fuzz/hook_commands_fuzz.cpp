@@ -42,10 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs::remove_all(file.parent_path());
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << input;
-  const fs::path second = agent.second ? home / agent.second->homePath : file;
+  const bool twoFiles = agent.second.sharing != SecondFile::none;
+  const fs::path second = twoFiles ? home / agent.second.homePath : file;
   static const HookRules rules = runningProgramRules();
   static const std::optional<std::string> none;
-  if (agent.second) std::ofstream(second) << installHook(*agent.second, none, rules, agent.events.first(1)).text->str();
+  if (twoFiles) std::ofstream(second) << installHook(inSecondFile(agent), none, rules, agent.events.first(1)).text->str();
   const std::string secondBefore = slurp(second);
   HookOutcome installed;
   try {
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool backedUp = installed.wrote && !input.empty();
   if (backedUp != fs::exists(backup) || (backedUp && slurp(backup) != input)) abort();
   if ((installed.message.find("(backup: ") != std::string::npos) != backedUp) abort();
-  if (agent.second && slurp(second) != secondBefore) abort();
+  if (twoFiles && slurp(second) != secondBefore) abort();
   if (runHookCommand({Verb::install, &agent}).wrote) abort();
   runHookCommand({Verb::uninstall, &agent});
   if (runHookCommand({Verb::uninstall, &agent}).wrote) abort();
