@@ -3,7 +3,7 @@
 #   make test    every test: the suite, the suite again under ASan+UBSan, each fuzzer for 30 s
 #   make check-macos  typecheck every unit that a Mac build compiles for arm64 macOS (Linux; also in make test)
 #   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
-#   make bench   measure against the baselines and refresh README's Performance section
+#   make bench   measure against the baselines and refresh the Performance section of docs/DEVELOPING.md
 #   make fuzz    run each fuzzer for FUZZ_SECONDS
 #   make stress  stop installs at random moments, STRESS_ROUNDS times: files stay whole
 #   make install     install the program, its manual page and completions under $(DESTDIR)$(PREFIX)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Measures tarnelctl against its baselines and writes the results to
-# bench/results.md and into the Performance section of README.md.
+# bench/results.md and into the Performance section of docs/DEVELOPING.md.
 #
 #   heartbeat   tarnelctl busy     vs a minimal C sd-bus emit and dbus-send
 #   request     tarnelctl status   vs a minimal C sd-bus round trip (stand-in app replies)
@@ -104,5 +104,5 @@ peak() {  # the peak RSS of each of 50 runs, in KiB
 { peak "$build/tarnelctl" busy; echo; peak "$build/bench/bench-c-emit"; echo; } >"$work/rss.txt"
 
 python3 "$root/bench/report.py" "$work" >"$root/bench/results.md"
-python3 "$root/bench/report.py" --readme "$root/README.md" "$root/bench/results.md"
+python3 "$root/bench/report.py" --readme "$root/docs/DEVELOPING.md" "$root/bench/results.md"
 cat "$root/bench/results.md"

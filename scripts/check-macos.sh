@@ -39,7 +39,7 @@ flags=(-target arm64-apple-macos13 -fsyntax-only -Wall -Wextra -Werror -nostdinc
   -I"$root/src" -I"$root/tools" -I"$root/tests/support" -I"$build/generated"
   # What CMake gives the test units; the values do not matter here.
   -DTARNELCTL_PATH='""' -DFOUNDATION_TARNELCTL_PATH='""' -DFOUNDATION_STANDIN_PATH='""' -DSOURCE_DIR='""'
-  -DPYTHON3_JSONSCHEMA='""' -DPYTHON3_HAS_JSONSCHEMA=0)
+  -DPYTHON3_JSONSCHEMA='""' -DPYTHON3_HAS_JSONSCHEMA=0 -DPYTHON3_DBUSMOCK='""' -DPYTHON3_HAS_DBUSMOCK=0)
 
 cd "$root"
 if (($# == 0)); then
