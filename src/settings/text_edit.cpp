@@ -217,6 +217,11 @@ Span TextEditor::allItems(const std::vector<Span>& items, std::size_t open) cons
   std::size_t begin = open + 1;
   auto comments = doc_.comments(begin, items.front().begin);
   if (!comments.empty()) begin = textEnd(comments.back());
+  // After a comment that ends the opening line, `append` put the items at the
+  // line break, past the blanks that end that line: they stay.
+  std::size_t blanks = begin;
+  while (!comments.empty() && blanks < items.front().begin && isBlank(text_[blanks])) ++blanks;
+  if (text_[blanks] == '\n' || text_[blanks] == '\r') begin = blanks;
   std::size_t end = items.back().end;
   bool ownLines = comments.empty() && text_.substr(begin, items.front().begin - begin).find('\n') != std::string_view::npos;
   for (std::string_view newline : {std::string_view(style_.newline), std::string_view("\n")}) {
