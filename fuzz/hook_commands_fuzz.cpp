@@ -15,7 +15,7 @@
 #include "hooks/hook_commands.h"
 #include "hooks/hook_edit.h"
 #include "settings/settings_file.h"
-#include "settings/settings_json.h"
+#include "settings/json_doc.h"
 
 namespace fs = std::filesystem;
 using namespace tarnel;
@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Agent& agent = agents[data[0] % agents.size()];
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
   try {  // text cut short is waited out as a save in progress, a quarter of a second a run: tested apart
-    JsonText(input, Comments::allowed);
+    JsonDoc(input, Comments::allowed);
   } catch (const JsonSyntaxError& error) {
     if (error.endsEarly()) return 0;
   }
@@ -42,10 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fs::remove_all(file.parent_path());
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << input;
-  const fs::path second = agent.second ? home / agent.second->homePath : file;
+  const bool twoFiles = agent.second.sharing != SecondFile::none;
+  const fs::path second = twoFiles ? home / agent.second.homePath : file;
   static const HookRules rules = runningProgramRules();
   static const std::optional<std::string> none;
-  if (agent.second) std::ofstream(second) << installHook(*agent.second, none, rules, agent.events.first(1)).text->str();
+  if (twoFiles) std::ofstream(second) << installHook(inSecondFile(agent), none, rules, agent.events.first(1)).text->str();
   const std::string secondBefore = slurp(second);
   HookOutcome installed;
   try {
@@ -59,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool backedUp = installed.wrote && !input.empty();
   if (backedUp != fs::exists(backup) || (backedUp && slurp(backup) != input)) abort();
   if ((installed.message.find("(backup: ") != std::string::npos) != backedUp) abort();
-  if (agent.second && slurp(second) != secondBefore) abort();
+  if (twoFiles && slurp(second) != secondBefore) abort();
   if (runHookCommand({Verb::install, &agent}).wrote) abort();
   runHookCommand({Verb::uninstall, &agent});
   if (runHookCommand({Verb::uninstall, &agent}).wrote) abort();

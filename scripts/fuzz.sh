@@ -14,7 +14,7 @@ for target in "$build"/fuzzers/fuzz_*; do
   [[ -x $target ]] || continue
   name=$(basename "$target")
   case $name in
-    fuzz_hook_*) seeds=$root/fuzz/corpus/settings ;;  # one corpus: the first byte picks the agent
+    fuzz_hook_*|fuzz_json_doc) seeds=$root/fuzz/corpus/settings ;;  # one corpus: the first byte picks the agent, or the comments
     *) seeds=$root/fuzz/corpus/${name#fuzz_} ;;
   esac
   work=$root/fuzz/corpus-work/$name

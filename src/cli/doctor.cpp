@@ -183,7 +183,7 @@ std::vector<bool> listedIn(const Agent& first, const HookRules& rules) {
 }
 
 /// The report on one settings file of an agent: `agent` is the agent, or the
-/// row of its second file, whose events `first` may take over.
+/// agent in its second file, whose events `first` may take over.
 void checkFile(Report& report, const Agent& agent, const HookRules& rules, const Agent* first = nullptr) {
   std::string name(agent.word);
   SettingsPath where;
@@ -234,7 +234,8 @@ DoctorReport doctorReport(const Answer& status, bool colour) {
   report.heading("tarnelctl " + std::string(programVersion) + ": " + rules.program);
   for (const Agent& agent : agents) {
     checkFile(report, agent, rules);
-    if (agent.second) checkFile(report, *agent.second, rules, agent.secondFile == SecondFile::perEvent ? &agent : nullptr);
+    if (agent.second.sharing != SecondFile::none)
+      checkFile(report, inSecondFile(agent), rules, agent.second.sharing == SecondFile::perEvent ? &agent : nullptr);
   }
   report.heading("Tarnel:");
   if (status.reply)

@@ -12,25 +12,12 @@ constexpr std::string_view copilotEvents[] = {"preToolUse", "userPromptSubmitted
 constexpr std::string_view droidEvents[] = {"PreToolUse", "UserPromptSubmit"};
 
 // Copilot CLI loads every *.json in its hooks folder, and also runs the hooks
-// of its settings.json: ours there is mended, and not added twice.
-constexpr Agent copilotSettings = {
-    .word = "copilot", .restartName = "Copilot CLI", .homePath = ".copilot/settings.json",
-    .dirVariable = "COPILOT_HOME", .pathInDir = "settings.json", .dirMustExist = false,
-    .events = copilotEvents, .layout = Layout::flatEntries, .marker = "",
-    .comments = true, .trustsByPosition = false, .wantsVersion = false, .commandKey = "bash",
-    .onFailure = OnFailure::deniesAny};
-
-// Droid runs the hooks of its settings.json for each event that its hooks.json has no key for.
-constexpr Agent droidSettings = {
-    .word = "droid", .restartName = "Droid", .homePath = ".factory/settings.json",
-    .dirVariable = "FACTORY_HOME_OVERRIDE", .pathInDir = ".factory/settings.json", .dirMustExist = false,
-    .events = droidEvents, .layout = Layout::hookGroups, .marker = "",
-    .comments = true, .trustsByPosition = false, .wantsVersion = false};
-
-// Codex skips a whole file that holds an unknown top-level member: nothing but
-// "hooks" is ever written at its top. Cursor and Copilot CLI want "version"
-// beside "hooks". Qwen Code puts its environment into every string, so a "$"
-// in our path is written so that it does not look like a variable to it.
+// of its settings.json: ours there is mended, and not added twice. Droid runs
+// the hooks of its settings.json for each event that its hooks.json has no
+// key for. Codex skips a whole file that holds an unknown top-level member:
+// nothing but "hooks" is ever written at its top. Cursor and Copilot CLI want
+// "version" beside "hooks". Qwen Code puts its environment into every string,
+// so a "$" in our path is written so that it does not look like a variable to it.
 //
 // What a hook that fails does (`onFailure`), from each agent's hooks
 // documentation and, where noted, its CLI: Claude Code, Codex, Cursor, Qwen
@@ -67,17 +54,32 @@ constexpr Agent table[] = {
      .events = copilotEvents, .layout = Layout::flatEntries, .marker = "",
      .comments = false, .trustsByPosition = false, .wantsVersion = true, .commandKey = "bash",
      .timeoutSec = 5, .onFailure = OnFailure::deniesAny, .ownFile = true,
-     .secondFile = SecondFile::alongside, .second = &copilotSettings},
+     .second = {.sharing = SecondFile::alongside, .homePath = ".copilot/settings.json", .pathInDir = "settings.json",
+                .comments = true}},
     {.word = "droid", .restartName = "Droid", .homePath = ".factory/hooks.json",
      .dirVariable = "FACTORY_HOME_OVERRIDE", .pathInDir = ".factory/hooks.json", .dirMustExist = false,
      .events = droidEvents, .layout = Layout::hookGroups, .marker = "",
      .comments = true, .trustsByPosition = false, .wantsVersion = false, .eventsAt = EventsAt::topLevel,
-     .secondFile = SecondFile::perEvent, .second = &droidSettings},
+     .second = {.sharing = SecondFile::perEvent, .homePath = ".factory/settings.json",
+                .pathInDir = ".factory/settings.json", .comments = true}},
 };
 
 }  // namespace
 
 const std::span<const Agent> agents = table;
+
+Agent inSecondFile(const Agent& agent) {
+  Agent second = agent;
+  second.homePath = agent.second.homePath;
+  second.pathInDir = agent.second.pathInDir;
+  second.comments = agent.second.comments;
+  second.wantsVersion = agent.second.wantsVersion;
+  second.eventsAt = agent.second.eventsAt;
+  second.timeoutSec = agent.second.timeoutSec;
+  second.ownFile = false;
+  second.second = {};
+  return second;
+}
 
 std::optional<HookCommand> hookCommand(std::string_view word) {
   constexpr std::string_view install = "install-", uninstall = "uninstall-", suffix = "-hooks";

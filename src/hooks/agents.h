@@ -43,6 +43,17 @@ enum class SecondFile {
   alongside,  ///< its hooks run too: ours there is mended, not added again
 };
 
+/// What an agent's second file of hooks has of its own: its place, its
+/// format, and how it shares the events with the main file. All else (the
+/// events, the layout, our handler's members) is the agent's.
+struct SecondFileRow {
+  SecondFile sharing = SecondFile::none;
+  std::string_view homePath = "", pathInDir = "";  ///< as the agent's own, below the home or its folder
+  bool comments = false, wantsVersion = false;
+  EventsAt eventsAt = EventsAt::hooksMember;
+  unsigned timeoutSec = 0;
+};
+
 struct Agent {
   std::string_view word;          ///< in the command words: install-<word>-hooks
   std::string_view restartName;   ///< as in "Restart Claude Code to apply."
@@ -63,9 +74,12 @@ struct Agent {
   bool expandsVariables = false;  ///< replaces $NAME and ${NAME} in its settings' strings before the shell runs them
   OnFailure onFailure = OnFailure::blocksOn2;  ///< what a hook of its that fails does (agents.cpp says where that is from)
   bool ownFile = false;           ///< the file is ours alone: uninstall deletes it when nothing else is left
-  SecondFile secondFile = SecondFile::none;
-  const Agent* second = nullptr;  ///< the second file, as an agent of its own; nullptr for none
+  SecondFileRow second = {};      ///< its second file, if `second.sharing` says it has one
 };
+
+/// `agent` as it reads and writes its second file: that file's place and
+/// format, the agent's hooks.
+Agent inSecondFile(const Agent& agent);
 
 /// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI and Droid.
 extern const std::span<const Agent> agents;

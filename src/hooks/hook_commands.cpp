@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "hooks/settings_location.h"
-#include "hooks/unified_diff.h"
 
 namespace tarnel {
 namespace {
@@ -18,12 +17,12 @@ constexpr std::string_view noneFound = "No Tarnel hooks found.";
 /// How often a file that another program keeps changing is read again.
 constexpr int retries = 5;
 /// A file that may be caught between an editor's truncating and writing is
-/// read every `settlePause`; it is taken as it is once `settledReads` reads in
-/// a row agree (a quarter of a second), and given up after `settleReads`.
+/// read every `settlePause`; it is taken as it is once `agreeingReads` reads in
+/// a row agree (a quarter of a second), and given up after `maxReads`.
 constexpr auto settlePause = std::chrono::milliseconds(50);
-constexpr int settledReads = 5, settleReads = 20;
+constexpr int agreeingReads = 5, maxReads = 20;
 
-std::string joined(const std::vector<std::string_view>& names) {
+std::string listed(const std::vector<std::string_view>& names) {
   std::string text;
   for (auto name : names) text += (text.empty() ? "" : " + ") + std::string(name);
   return text;
@@ -37,14 +36,14 @@ struct Installed {
 std::string installMessage(const Agent& agent, const std::string& path, const Installed& edit,
                            const HookRules& rules, bool backup) {
   std::string text;
-  if (!edit.added.empty()) text = "✓ Added Tarnel's \"busy\" heartbeat to " + joined(edit.added) + " in\n  " + path;
+  if (!edit.added.empty()) text = "✓ Added Tarnel's \"busy\" heartbeat to " + listed(edit.added) + " in\n  " + path;
   if (!edit.updated.empty()) {
     text += text.empty() ? "✓ Updated Tarnel's \"busy\" heartbeat in " : "\n  and updated it in ";
-    text += joined(edit.updated) + " to\n  " + rules.program;
+    text += listed(edit.updated) + " to\n  " + rules.program;
   }
   if (!edit.guarded.empty()) {
     text += text.empty() ? "✓ Made Tarnel's \"busy\" heartbeat in " : "\n  and made it in ";
-    text += joined(edit.guarded) + " never block " + std::string(agent.restartName);
+    text += listed(edit.guarded) + " never block " + std::string(agent.restartName);
   }
   if (edit.added.empty()) text += "\n  in " + path;
   if (backup) text.append("\n  (backup: ").append(path).append(backupSuffix).append(")");
@@ -70,7 +69,7 @@ std::string uninstallMessage(const Agent& agent, std::size_t removed, bool moved
 }
 
 /// Plans the edit of `planned.read`'s bytes; install adds to all the agent's events or those of `addTo`. Throws SettingsError.
-void plan(const HookCommand& command, const HookRules& rules, Events addTo, HookPlan& planned) {
+void planEdit(const HookCommand& command, const HookRules& rules, Events addTo, HookPlan& planned) {
   const Agent& agent = *command.agent;
   const std::string path = planned.where.path;
   const auto& text = planned.read->bytes;
@@ -102,7 +101,7 @@ void plan(const HookCommand& command, const HookRules& rules, Events addTo, Hook
 /// Whether `text` is empty or JSON cut short, as a file is while an editor writes it.
 bool endsEarly(const std::string& text) {
   try {
-    JsonText check(text, Comments::allowed);
+    JsonDoc check(text, Comments::allowed);
     return false;
   } catch (const JsonSyntaxError& error) {
     return error.endsEarly();
@@ -115,10 +114,10 @@ bool endsEarly(const std::string& text) {
 }
 
 /// What one run needs beside the command: the rules for our program, and
-/// whether it only shows what it would do.
-struct Course {
+/// the disk it reads and changes (the dry run only shows the changes).
+struct Run {
   HookRules rules;
-  bool dryRun;
+  SettingsDisk& disk;
 };
 
 /// Whether the planned text leaves our own file with nothing else in it: then it is deleted.
@@ -129,34 +128,25 @@ bool deletes(const Agent& agent, const HookPlan& planned) {
 }
 
 /// Writes the planned text, or deletes our own file; false when the file changed meanwhile.
-/// In a dry run, gives the diff of what would be written instead.
-bool store(const Agent& agent, const Course& course, const HookPlan& planned, HookOutcome& outcome) {
+bool carryOut(const Agent& agent, SettingsDisk& disk, const HookPlan& planned, HookOutcome& outcome) {
   const SettingsPath& where = planned.where;
-  const auto& bytes = planned.read->bytes;
   bool gone = deletes(agent, planned);
-  if (course.dryRun) {
-    checkChange(where, *planned.read, gone ? 0 : planned.text->str().size(), gone);
-    std::string_view before = bytes ? std::string_view(*bytes) : std::string_view();
-    EditedText after = gone ? EditedText(before, {{{0, before.size()}, ""}}) : *planned.text;
-    outcome.diff += unifiedDiff(after, bytes ? where.path : "/dev/null", gone ? "/dev/null" : where.path);
-  } else if (!(gone ? removeSettings(where, *planned.read) : replaceSettings(where, *planned.read, planned.text->pieces()))) {
-    return false;
-  }
+  if (!(gone ? disk.remove(where, *planned.read) : disk.replace(where, *planned.read, *planned.text))) return false;
   // The first run over content backs it up; a dry run says what the real run would.
-  bool backup = course.dryRun && !gone ? wouldBackUp(where, *planned.read) : hasBackup(where);
+  bool backup = disk.backedUp(where, *planned.read);
   if (gone) outcome.note = "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
   outcome.message = planned.message(backup) + outcome.note;
   return true;
 }
 
 /// The whole course on the file of `command`'s agent; install adds to all its events or those of `addTo`.
-HookOutcome runOnFile(const HookCommand& command, const Course& course, Events addTo = std::nullopt) {
+HookOutcome runOnFile(const HookCommand& command, const Run& run, Events addTo = std::nullopt) {
   SettingsPath where = locate(*command.agent);
   for (int attempt = 0; attempt <= retries; ++attempt) {
-    HookPlan planned = planHookCommand(command, where, course.rules, addTo);
+    HookPlan planned = planHookCommand(command, where, run.rules, addTo, run.disk);
     if (!planned.text) return {planned.message(false), false, 0, "", ""};
     HookOutcome outcome{"", true, planned.removed, "", ""};
-    if (store(*command.agent, course, planned, outcome)) return outcome;
+    if (carryOut(*command.agent, run.disk, planned, outcome)) return outcome;
   }
   keptChanging(where);
 }
@@ -164,34 +154,33 @@ HookOutcome runOnFile(const HookCommand& command, const Course& course, Events a
 // Agents with a second file of hooks.
 
 /// What the file of `agent` holds for each of its events.
-std::vector<EventHeld> held(const Agent& agent, const HookRules& rules) {
+std::vector<EventHeld> eventsHeldIn(const Agent& agent, const Run& run) {
   SettingsPath where = locate(agent);
   try {
-    return eventsHeld(agent, readSettings(where).bytes, rules);
+    return eventsHeld(agent, run.disk.read(where).bytes, run.rules);
   } catch (const Refused& refused) {
     throw SettingsError(where.shown + refused.what() + std::string(refusal));
   }
 }
 
 /// Two outcomes as one: the last line that both end with, said once.
-HookOutcome joined(HookOutcome first, const HookOutcome& second) {
+HookOutcome merged(HookOutcome first, const HookOutcome& second) {
   if (!second.wrote) return first.wrote ? first : second;
   if (!first.wrote) return second;
   std::string last(1, '\n');
   last += second.message.substr(second.message.rfind('\n') + 1);
   if (first.message.ends_with(last)) first.message.resize(first.message.size() - last.size());
-  return {first.message + "\n" + second.message, true, first.removed + second.removed, first.diff + second.diff,
-          first.note + second.note};
+  return {first.message + "\n" + second.message, true, first.removed + second.removed, "", first.note + second.note};
 }
 
 /// `done`, the course on the file of `agent`, then `next`; when `next` fails
 /// after `done` changed that file, the error says so.
-HookOutcome inTurn(const HookOutcome& done, const Agent& agent, const Course& course,
+HookOutcome inTurn(const HookOutcome& done, const Agent& agent, const Run& run,
                    const std::function<HookOutcome()>& next) {
   try {
-    return joined(done, next());
+    return merged(done, next());
   } catch (const SettingsError& error) {
-    if (!done.wrote || course.dryRun) throw;
+    if (!done.wrote || run.disk.dryRun()) throw;
     throw SettingsError(error.what() + ("\n  " + locate(agent).shown) + " was changed all the same: " + done.message);
   }
 }
@@ -201,17 +190,17 @@ HookOutcome inTurn(const HookOutcome& done, const Agent& agent, const Course& co
 /// Each file runs its own course, read again and replaced only if unchanged.
 /// Copilot CLI's settings.json, when it cannot read it either, runs nothing
 /// of ours: it is left as it is, as install leaves it.
-HookOutcome uninstallBoth(const HookCommand& command, const Course& course) {
-  const Agent &first = *command.agent, &second = *first.second;
+HookOutcome uninstallBoth(const HookCommand& command, const Run& run) {
+  const Agent &first = *command.agent, second = inSecondFile(first);
   bool readable = true;
   try {
-    held(second, course.rules);
+    eventsHeldIn(second, run);
   } catch (const SettingsError&) {
-    if (first.secondFile != SecondFile::alongside) throw;
+    if (first.second.sharing != SecondFile::alongside) throw;
     readable = false;
   }
-  HookOutcome fromSecond = readable ? runOnFile({Verb::uninstall, &second}, course) : HookOutcome{"", false, 0, "", ""};
-  HookOutcome both = inTurn(fromSecond, second, course, [&] { return runOnFile(command, course); });
+  HookOutcome fromSecond = readable ? runOnFile({Verb::uninstall, &second}, run) : HookOutcome{"", false, 0, "", ""};
+  HookOutcome both = inTurn(fromSecond, second, run, [&] { return runOnFile(command, run); });
   if (both.wrote) both.message = uninstallMessage(first, both.removed, false) + both.note;
   return both;
 }
@@ -219,25 +208,25 @@ HookOutcome uninstallBoth(const HookCommand& command, const Course& course) {
 /// Droid: an event's hooks come from hooks.json when it has a key for the
 /// event, else from settings.json. Ours goes where the user's hooks for that
 /// event already are; ours in either file is mended.
-HookOutcome runPerEvent(const HookCommand& command, const Course& course) {
-  const Agent &first = *command.agent, &second = *first.second;
-  auto inFirst = held(first, course.rules), inSecond = held(second, course.rules);
+HookOutcome runPerEvent(const HookCommand& command, const Run& run) {
+  const Agent &first = *command.agent, second = inSecondFile(first);
+  auto inFirst = eventsHeldIn(first, run), inSecond = eventsHeldIn(second, run);
   std::vector<std::string_view> toFirst, toSecond;
   for (std::size_t e = 0; e < first.events.size(); ++e)
     (!inFirst[e].listed && inSecond[e].listed ? toSecond : toFirst).push_back(first.events[e]);
-  return inTurn(runOnFile({Verb::install, &second}, course, toSecond), second, course,
-                [&] { return runOnFile(command, course, toFirst); });
+  return inTurn(runOnFile({Verb::install, &second}, run, toSecond), second, run,
+                [&] { return runOnFile(command, run, toFirst); });
 }
 
 /// Copilot CLI runs the hooks of its settings.json beside those of our file:
 /// ours there is mended, and an event that runs it gets no second one. Where
 /// settings.json cannot be changed, an event whose hook there fails gets one
 /// in our file.
-HookOutcome runAlongside(const HookCommand& command, const Course& course) {
-  const Agent& second = *command.agent->second;
+HookOutcome runAlongside(const HookCommand& command, const Run& run) {
+  const Agent second = inSecondFile(*command.agent);
   std::vector<EventHeld> there(second.events.size());
   try {
-    there = held(second, course.rules);
+    there = eventsHeldIn(second, run);
   } catch (const SettingsError&) {
     // a file the agent cannot read either runs nothing of ours
   }
@@ -245,7 +234,7 @@ HookOutcome runAlongside(const HookCommand& command, const Course& course) {
   std::string unchanged;
   if (std::any_of(there.begin(), there.end(), [](const EventHeld& e) { return e.ours; })) {
     try {
-      mended = runOnFile({Verb::install, &second}, course, Events(std::span<const std::string_view>()));
+      mended = runOnFile({Verb::install, &second}, run, Events(std::span<const std::string_view>()));
       for (EventHeld& event : there) event.live = event.ours;
     } catch (const SettingsError& error) {
       unchanged = "\n  " + std::string(error.what());
@@ -253,10 +242,10 @@ HookOutcome runAlongside(const HookCommand& command, const Course& course) {
   }
   std::vector<std::string_view> missing, elsewhere;
   for (std::size_t e = 0; e < there.size(); ++e) (there[e].live ? elsewhere : missing).push_back(second.events[e]);
-  std::string note = locate(second).shown + " already runs Tarnel's \"busy\" heartbeat for " + joined(elsewhere);
-  return inTurn(mended, second, course, [&] {
+  std::string note = locate(second).shown + " already runs Tarnel's \"busy\" heartbeat for " + listed(elsewhere);
+  return inTurn(mended, second, run, [&] {
     HookOutcome outcome = missing.empty() ? HookOutcome{note + " — nothing to do.", false, 0, "", ""}
-                                          : runOnFile(command, course, missing);
+                                          : runOnFile(command, run, missing);
     if (!missing.empty() && !elsewhere.empty()) outcome.message += "\n  " + note + ": not added twice.";
     outcome.message += unchanged;
     return outcome;
@@ -266,20 +255,20 @@ HookOutcome runAlongside(const HookCommand& command, const Course& course) {
 }  // namespace
 
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
-                         Events addTo) {
+                         Events addTo, SettingsDisk& disk) {
   std::optional<std::string> previous;
   timespec changed{};
-  for (int reads = 0, alike = 0; reads < settleReads; ++reads) {
-    HookPlan planned{where, std::make_unique<SettingsRead>(readSettings(where)), std::nullopt, 0, {}};
+  for (int reads = 0, alike = 0; reads < maxReads; ++reads) {
+    HookPlan planned{where, std::make_unique<SettingsRead>(disk.read(where)), std::nullopt, 0, {}};
     const auto& bytes = planned.read->bytes;
     // Alike: the same bytes, and no write in between.
     timespec now = planned.read->status ? modifiedAt(*planned.read->status) : timespec{};
     bool same = bytes == previous && now.tv_sec == changed.tv_sec && now.tv_nsec == changed.tv_nsec;
     alike = reads > 0 && same ? alike + 1 : 1;
-    bool settled = alike >= settledReads;
+    bool settled = alike >= agreeingReads;
     changed = now;
     try {
-      plan(command, rules, addTo, planned);
+      planEdit(command, rules, addTo, planned);
       if (!bytes || !bytes->empty() || settled) return planned;
     } catch (const SettingsError&) {
       if (settled || !bytes || !endsEarly(*bytes)) throw;
@@ -291,14 +280,23 @@ HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, 
 }
 
 HookOutcome runHookCommand(const HookCommand& command, bool dryRun) {
-  Course course{runningProgramRules(), dryRun};
-  if (command.agent->second && command.verb == Verb::uninstall) return uninstallBoth(command, course);
-  switch (command.agent->secondFile) {
-    case SecondFile::perEvent: return runPerEvent(command, course);
-    case SecondFile::alongside: return runAlongside(command, course);
+  RealDisk real;
+  DryRun dry;
+  HookOutcome outcome = runHookCommand(command, dryRun ? static_cast<SettingsDisk&>(dry) : real);
+  outcome.diff = dry.diff();
+  return outcome;
+}
+
+HookOutcome runHookCommand(const HookCommand& command, SettingsDisk& disk) {
+  Run run{runningProgramRules(), disk};
+  if (command.agent->second.sharing != SecondFile::none && command.verb == Verb::uninstall)
+    return uninstallBoth(command, run);
+  switch (command.agent->second.sharing) {
+    case SecondFile::perEvent: return runPerEvent(command, run);
+    case SecondFile::alongside: return runAlongside(command, run);
     case SecondFile::none: break;
   }
-  return runOnFile(command, course);
+  return runOnFile(command, run);
 }
 
 }  // namespace tarnel

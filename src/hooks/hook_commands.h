@@ -12,7 +12,7 @@
 #include "hooks/agents.h"
 #include "hooks/hook_command_text.h"
 #include "hooks/hook_edit.h"
-#include "settings/settings_file.h"
+#include "settings/settings_disk.h"
 
 namespace tarnel {
 
@@ -39,13 +39,16 @@ struct HookPlan {
 /// as empty, or as JSON cut short, may be an editor's save caught between
 /// truncating and writing: it is read again after a pause until two reads agree.
 /// `addTo` limits the events to which install adds our hook. Throws SettingsError.
-HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
-                         Events addTo = std::nullopt);
+HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules, Events addTo,
+                         SettingsDisk& disk);
 
 /// Runs `command`: plans, writes, and plans again when another program
 /// changed the file meanwhile. A dry run writes nothing: its outcome holds the
 /// diff and the message that the real run would give. Throws SettingsError,
 /// whose what() is the whole message.
 HookOutcome runHookCommand(const HookCommand& command, bool dryRun = false);
+/// Runs `command` on `disk`, which does what comes of it: changes files, or
+/// (the dry run) shows the changes; then the outcome holds no diff.
+HookOutcome runHookCommand(const HookCommand& command, SettingsDisk& disk);
 
 }  // namespace tarnel

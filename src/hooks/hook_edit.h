@@ -1,6 +1,7 @@
-// Adding and removing our hook in the text of a settings file. Pure: no I/O.
-// Only the bytes of our hook change; everything else keeps its bytes, the
-// file's indentation, line endings and comments included.
+// Adding and removing our hook in the text of a settings file, and what it
+// holds of ours: decisions over the index of the agent's hooks, carried out by
+// the text editor. Pure: no I/O. Only the bytes of our hook change; everything
+// else keeps its bytes, the file's indentation, line endings and comments included.
 #pragma once
 
 #include <optional>
@@ -11,36 +12,10 @@
 
 #include "hooks/agents.h"
 #include "hooks/hook_command_text.h"
-#include "settings/settings_json.h"
+#include "hooks/hook_index.h"
+#include "settings/text_edit.h"
 
 namespace tarnel {
-
-/// A settings text that must not be edited. what() completes a sentence that
-/// begins with the file's name: " is not a JSON object", ": "hooks" is not an object".
-class Refused : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-/// A settings text after an edit: the original's bytes with some ranges
-/// replaced. It refers to the original, which must outlive it.
-class EditedText {
-public:
-  struct Replacement {
-    Span span;
-    std::string text;
-  };
-  EditedText(std::string_view original, std::vector<Replacement> replacements);
-  /// The new text in order: pieces of the original and the replacements' texts.
-  std::vector<std::string_view> pieces() const;
-  std::string str() const;
-  std::string_view original() const { return original_; }
-  const std::vector<Replacement>& replacements() const { return replacements_; }
-
-private:
-  std::string_view original_;
-  std::vector<Replacement> replacements_;  ///< by position, none overlapping
-};
 
 /// The command that our hook gives `agent` to run: `rules.command`, its "$"
 /// kept from an agent that would read a variable there, then `neverFails`.

@@ -78,6 +78,12 @@ enum class Naming { hardLink, exclusiveRename, heldName };
 /// The course tried first: tests begin later to take the others on any filesystem.
 inline Naming firstNaming = Naming::hardLink;
 
+/// Exchanges the files at `a` and `b` in one step; false, with errno set, when they cannot be.
+bool exchangeFiles(const std::string& a, const std::string& b);
+/// How a new file is swapped in: tests stand in for it to play a filesystem
+/// that cannot swap, or another program's save just before the swap.
+inline bool (*swapFiles)(const std::string& a, const std::string& b) = exchangeFiles;
+
 /// Reads the file at `where`, through symbolic links. Throws SettingsError
 /// for a file that cannot be read, is no regular file, or is over the limit.
 SettingsRead readSettings(const SettingsPath& where);

@@ -3,7 +3,7 @@
 // each agent's settings file is found from the environment.
 #include "hooks/hook_edit.h"
 #include "hooks/settings_location.h"
-#include "settings/settings_json.h"
+#include "settings/text_edit.h"
 
 #include <gtest/gtest.h>
 

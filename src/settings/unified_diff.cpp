@@ -1,4 +1,4 @@
-#include "hooks/unified_diff.h"
+#include "settings/unified_diff.h"
 
 #include <algorithm>
 #include <cstddef>

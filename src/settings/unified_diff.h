@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "hooks/hook_edit.h"
+#include "settings/text_edit.h"
 
 namespace tarnel {
 

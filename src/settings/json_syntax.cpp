@@ -1,12 +1,15 @@
-#include "settings/settings_json.h"
+#include "settings/json_syntax.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <utility>
 
+#include <nlohmann/json.hpp>
+
 namespace tarnel {
 namespace {
+
+using json = nlohmann::ordered_json;
 
 /// Where the character at `index` stands, 1-based.
 std::pair<std::size_t, std::size_t> lineAndColumn(std::string_view text, std::size_t index) {
@@ -129,170 +132,25 @@ private:
   std::string reason_;
 };
 
-/// The comments of a text that the parser accepted with comments, each
-/// `//` comment with its line break.
-std::vector<Span> findComments(std::string_view text) {
-  std::vector<Span> found;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '"') {
-      i = stringEnd(text, i) - 1;
-    } else if (text[i] == '/' && i + 1 < text.size()) {
-      // As the parser reads them: a line comment ends at a line break of either kind.
-      bool line = text[i + 1] == '/';
-      std::size_t end = line ? text.find_first_of("\r\n", i + 2) : text.find("*/", i + 2);
-      if (end == std::string_view::npos) end = text.size();
-      else end += !line ? 2 : text.substr(end).starts_with("\r\n") ? 2 : 1;
-      found.push_back({i, end});
-      i = end - 1;
-    }
-  }
-  return found;
-}
-
 }  // namespace
 
 JsonSyntaxError::JsonSyntaxError(std::size_t line, std::size_t column, const std::string& reason, bool endsEarly)
     : std::runtime_error("line " + std::to_string(line) + ", column " + std::to_string(column) + ": " + reason),
       endsEarly_(endsEarly) {}
 
-JsonText::JsonText(const std::string& text, Comments comments) : text_(text) {
+std::optional<JsonSyntaxError> strictJsonError(std::string_view text, Comments comments) {
   bool withComments = comments == Comments::allowed;
   Checker checker;
   // By pointer and length, so that the whole text is read: the parser would
   // take a NUL byte for the end of a C string.
   if (!json::sax_parse(text.data(), text.data() + text.size(), &checker, json::input_format_t::json, true,
                        withComments))
-    throw checker.failure(text, withComments);
+    return checker.failure(text, withComments);
   if (auto nul = text.find('\0'); nul != std::string_view::npos) {
     auto [line, column] = lineAndColumn(text, nul);
-    throw JsonSyntaxError(line, column, "unexpected NUL byte after the end of the settings");
+    return JsonSyntaxError(line, column, "unexpected NUL byte after the end of the settings");
   }
-  if (withComments) comments_ = findComments(text_);
-  if (!comments_.empty()) {
-    blanked_ = text;
-    for (Span c : comments_)
-      for (std::size_t i = c.begin; i < c.end; ++i)
-        if (blanked_[i] != '\n') blanked_[i] = ' ';
-  }
-  root_ = firstValueAt(scanned());
-  if (at(root_) != '{' && at(root_) != '[') {
-    auto [line, column] = lineAndColumn(text, root_);
-    throw JsonSyntaxError(line, column, "expected '{' or '['");
-  }
-}
-
-std::size_t JsonText::skipSpace(std::size_t at) const {
-  std::string_view text = scanned();
-  while (at < text.size() && isSpace(text[at])) ++at;
-  return at;
-}
-
-std::size_t JsonText::valueEnd(std::size_t at) const {
-  std::string_view text = scanned();
-  char c = text[at];
-  if (c == '"') return stringEnd(text, at);
-  if (c != '{' && c != '[') {
-    while (at < text.size() && !isSpace(text[at]) && !std::strchr(",]}", text[at])) ++at;
-    return at;
-  }
-  // The bytes that matter to bracket matching; the loop skips all others quickly.
-  static constexpr auto structural = [] {
-    std::array<bool, 256> table{};
-    for (unsigned char s : {'"', '{', '[', '}', ']'}) table[s] = true;
-    return table;
-  }();
-  std::size_t depth = 0;
-  for (std::size_t i = at; i < text.size(); ++i) {
-    while (i < text.size() && !structural[static_cast<unsigned char>(text[i])]) ++i;
-    if (i == text.size()) break;
-    c = text[i];
-    if (c == '"') i = stringEnd(text, i) - 1;
-    else if (c == '{' || c == '[') ++depth;
-    else if (--depth == 0) return i + 1;
-  }
-  return text.size();
-}
-
-std::vector<JsonText::Member> JsonText::members(std::size_t open) const {
-  std::string_view text = scanned();
-  std::vector<Member> found;
-  for (std::size_t i = skipSpace(open + 1); i < text.size() && text[i] == '"';) {
-    Span key{i, stringEnd(text, i)};
-    std::string_view quoted = text.substr(key.begin, key.end - key.begin);
-    std::string name = quoted.find('\\') == std::string_view::npos ? std::string(quoted.substr(1, quoted.size() - 2))
-                                                                    : json::parse(quoted).get<std::string>();
-    std::size_t begin = skipSpace(skipSpace(key.end) + 1);  // past the colon
-    Span value{begin, valueEnd(begin)};
-    found.push_back({key, std::move(name), value});
-    i = skipSpace(value.end);
-    if (i >= text.size() || text[i] != ',') break;
-    i = skipSpace(i + 1);
-  }
-  return found;
-}
-
-std::vector<Span> JsonText::elements(std::size_t open) const {
-  std::string_view text = scanned();
-  std::vector<Span> found;
-  for (std::size_t i = skipSpace(open + 1); i < text.size() && text[i] != ']';) {
-    found.push_back({i, valueEnd(i)});
-    i = skipSpace(found.back().end);
-    if (i >= text.size() || text[i] != ',') break;
-    i = skipSpace(i + 1);
-  }
-  return found;
-}
-
-json JsonText::value(Span span) const { return json::parse(scanned().substr(span.begin, span.end - span.begin)); }
-
-std::vector<Span> JsonText::comments(std::size_t begin, std::size_t end) const {
-  std::vector<Span> inside;
-  for (Span c : comments_)
-    if (c.begin >= begin && c.end <= end) inside.push_back(c);
-  return inside;
-}
-
-namespace {
-
-void write(const json& value, const TextStyle& style, const std::string& indent, std::string& out) {
-  if (!value.is_structured() || value.empty()) {
-    out += value.dump(-1, ' ', false, json::error_handler_t::strict);
-    return;
-  }
-  bool object = value.is_object();
-  std::string inner = indent + style.unit;
-  out += object ? '{' : '[';
-  for (auto it = value.begin(); it != value.end(); ++it) {
-    if (it != value.begin()) out += ',';
-    if (style.multiLine) out += style.newline + inner;
-    else if (it != value.begin()) out += ' ';
-    if (object) out += json(it.key()).dump(-1, ' ', false, json::error_handler_t::strict) + ": ";
-    write(*it, style, inner, out);
-  }
-  if (style.multiLine) out += style.newline + indent;
-  out += object ? '}' : ']';
-}
-
-}  // namespace
-
-std::string writeJson(const json& value, const TextStyle& style, const std::string& indent) {
-  std::string out;
-  try {
-    write(value, style, indent, out);
-  } catch (const json::type_error&) {
-    throw std::domain_error("a text in it is not valid UTF-8");
-  }
-  return out;
-}
-
-bool isListOfObjects(const json& value) {
-  return value.is_array() && std::all_of(value.begin(), value.end(), [](const json& e) { return e.is_object(); });
-}
-
-const json* member(const json& object, std::string_view key) {
-  if (!object.is_object()) return nullptr;
-  auto found = object.find(key);
-  return found == object.end() ? nullptr : &*found;
+  return std::nullopt;
 }
 
 }  // namespace tarnel
