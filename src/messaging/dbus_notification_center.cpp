@@ -4,8 +4,9 @@
 // single string argument O.
 //
 // Every wait is bounded. The heartbeat runs before each tool call of an AI
-// agent, so a session bus that is missing, or one that accepts the connection
-// but never answers, must cost it next to nothing and never an error.
+// agent, so a session bus that is missing must cost it next to nothing, one
+// that accepts the connection but never answers no more than `handOverLimit`,
+// and neither an error.
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
@@ -19,9 +20,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-/// How long closing a connection may spend handing queued messages to the bus.
-constexpr std::chrono::milliseconds flushLimit{150};
 
 /// Microseconds left until `deadline`, 0 when it has passed.
 uint64_t microsecondsUntil(Clock::time_point deadline) {
@@ -48,10 +46,7 @@ void flush(sd_bus* bus, Clock::time_point deadline) {
 }
 
 struct BusCloser {
-  void operator()(sd_bus* bus) const {
-    flush(bus, Clock::now() + flushLimit);
-    sd_bus_close_unref(bus);
-  }
+  void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
 };
 using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
 
@@ -65,10 +60,16 @@ using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
 class DBusNotificationCenter final : public NotificationCenter {
 public:
   explicit DBusNotificationCenter(BusPtr bus) : bus_(std::move(bus)) {}
-  ~DBusNotificationCenter() override { removeObserver(); }
+  ~DBusNotificationCenter() override {
+    removeObserver();
+    // A request's wait has handed its post over (or run past its limit); a
+    // heartbeat's post is still queued, behind the handshake.
+    if (bus_) flush(bus_.get(), handOverDeadline_);
+  }
 
   void post(std::string_view name, const std::string& object) override {
     if (!bus_) return;
+    handOverDeadline_ = Clock::now() + handOverLimit;
     auto address = signalAddress(name);
     // Nothing to report when it fails: a post nobody hears has no result either.
     (void)sd_bus_emit_signal(bus_.get(), address.path.c_str(), address.interface.c_str(), address.member.c_str(),
@@ -135,6 +136,7 @@ private:
   SlotPtr slot_;
   Observer observer_;
   bool stopped_ = false;
+  Clock::time_point handOverDeadline_{};  ///< when the last post's `handOverLimit` runs out
 };
 
 }  // namespace
