@@ -1,6 +1,7 @@
 # Thin wrapper over CMake.
 #   make         build build/tarnelctl
 #   make test    every test: the suite, the suite again under ASan+UBSan, each fuzzer for 30 s
+#   make test-repeat N=20   both suites N times in a row, stopping at the first failure (no fuzzers)
 #   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
 #   make bench   measure against the baselines and refresh README's Performance section
 #   make fuzz    run each fuzzer for FUZZ_SECONDS
@@ -23,14 +24,17 @@ LEAKS := $(if $(filter Darwin,$(shell uname -s)),detect_leaks=0,detect_leaks=1)
 BUILD_CMD = env -u MAKEFLAGS -u MAKELEVEL cmake --build
 FUZZ_SECONDS ?= 300
 STRESS_ROUNDS ?= 150
+N ?= 20
+# The sanitizer suite's reports abort the test that made them.
+SAN_ENV = ASAN_OPTIONS=$(LEAKS):abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
 PREFIX  ?= /usr/local
 DESTDIR ?=
 
 # The set-up groups of the goals asked for: build always.
 SETUP_GROUPS = build $(filter demo test fuzz bench package,$(MAKECMDGOALS)) \
-  $(if $(filter sanitized-test,$(MAKECMDGOALS)),test)
+  $(if $(filter sanitized-test test-repeat,$(MAKECMDGOALS)),test)
 
-.PHONY: all setup build test sanitized-test fuzz stress demo bench install uninstall package dist clean
+.PHONY: all setup build test sanitized-build sanitized-test test-repeat fuzz stress demo bench install uninstall package dist clean
 
 all: build
 
@@ -46,11 +50,15 @@ test: build
 	@$(MAKE) --no-print-directory sanitized-test
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-sanitized-test: setup
+sanitized-build: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNEL_SANITIZE=ON >/dev/null
 	@$(BUILD_CMD) $(SAN) -j $(JOBS)
-	@ASAN_OPTIONS=$(LEAKS):abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(SAN) --output-on-failure -j $(JOBS)
+
+sanitized-test: sanitized-build
+	@$(SAN_ENV) ctest --test-dir $(SAN) --output-on-failure -j $(JOBS)
+
+test-repeat: build sanitized-build
+	@$(SAN_ENV) scripts/test_repeat.sh $(N) $(JOBS) $(BUILD) $(SAN)
 
 fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZB) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
