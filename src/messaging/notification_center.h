@@ -10,9 +10,9 @@
 /// How long a post may take to reach the center, counted from the post; past
 /// it the post is dropped. A heartbeat posts and exits, so this is what it
 /// waits for at most on a slow or frozen bus. 1 s: on a loaded two-core machine
-/// 20,000 heartbeats' handshakes and signals took 101 ms at the 99.9th
-/// percentile and 315 ms at most (scripts/heartbeat_load.sh), and agents give
-/// a hook 5 s or more.
+/// 12,000 heartbeats took 126 ms at the 99.9th percentile and 256 ms at most
+/// to connect and have their signal taken (scripts/heartbeat_load.sh), and
+/// agents give a hook 5 s or more.
 inline constexpr std::chrono::milliseconds handOverLimit{1000};
 
 /// The user's notification center: named notifications that carry one string.

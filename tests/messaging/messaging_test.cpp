@@ -4,6 +4,9 @@
 // on macOS). Then what only D-Bus can show: other clients on the bus. And, in
 // process, the conversion of arguments that are not UTF-8.
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -230,6 +233,41 @@ TEST(DbusTest, StoppedBusNeitherStallsAHeartbeatNorARequest) {
   EXPECT_GE(r.elapsed, handOverLimit);
   EXPECT_LT(r.elapsed, handOverLimit + 1s);
   expectRun(session.tarnelctl({"status"}), "", 1);
+}
+
+// A bus of the test's own that shakes hands and then reads all, answering
+// nothing. The heartbeat has written its signal, but written is not handed
+// over (dbus-daemon may still drop it when the client leaves): it waits for the
+// bus's answer, here the whole `handOverLimit`.
+TEST(DbusTest, HeartbeatWaitsForTheBusToAnswerNotJustToRead) {
+  ts::TempDir dir;
+  sockaddr_un address{AF_UNIX, {}};
+  (dir.path() / "bus").string().copy(address.sun_path, sizeof address.sun_path - 1);
+  int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  std::string written;
+  std::thread bus([&] {
+    int client = accept(listener, nullptr, nullptr);
+    char buffer[4096];
+    for (ssize_t n; client >= 0 && (n = read(client, buffer, sizeof buffer)) > 0;) {
+      bool begun = written.find("BEGIN\r\n") != std::string::npos;
+      written.append(buffer, static_cast<size_t>(n));
+      if (begun || written.find("BEGIN\r\n") == std::string::npos) continue;
+      std::string ok = std::string(written.find("\r\nDATA\r\n") != std::string::npos ? "DATA\r\n" : "") +
+                       "OK 0123456789abcdef0123456789abcdef\r\n" +
+                       (written.find("NEGOTIATE_UNIX_FD") != std::string::npos ? "AGREE_UNIX_FD\r\n" : "");
+      EXPECT_EQ(write(client, ok.data(), ok.size()), static_cast<ssize_t>(ok.size()));
+    }
+    if (client >= 0) close(client);
+  });
+  auto r = ts::run({dbus.tarnelctl, "busy", "7"}, {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + std::string(address.sun_path)}});
+  shutdown(listener, SHUT_RDWR);  // no connection came: ends the wait for one
+  bus.join();
+  close(listener);
+  expectRun(r, "", 0);
+  EXPECT_NE(written.find("busy 7"), std::string::npos);
+  EXPECT_GE(r.elapsed, handOverLimit);
 }
 
 TEST(DbusTest, DbusMonitorSeesPathInterfaceMemberAndOneStringArgument) {
