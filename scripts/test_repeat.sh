@@ -4,6 +4,8 @@
 # first failure and showing its output. A test that fails only now and then,
 # beside the others or on a loaded machine, shows up here. The fuzzers are
 # left out: they search inputs, not timings, and `make test` runs them once.
+# Leave the sources alone meanwhile: the package check's cpack builds what
+# changed, under the feet of the tests running beside it.
 # usage: scripts/test_repeat.sh N JOBS BUILD_DIR SANITIZER_BUILD_DIR
 set -uo pipefail
 n=$1 jobs=$2 build=$3 san=$4

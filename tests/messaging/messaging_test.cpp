@@ -65,7 +65,8 @@ struct Session {
     if (backend.name == "foundation") {
       // GNUstep keeps its defaults under HOME and its port names under TMP (a
       // private folder, so right there), where gdnc registers "GDNCServer" (in
-      // base64) once it serves.
+      // base64) once it serves: some 50 ms after it starts, well within the
+      // 10 s given on a loaded machine.
       env_ = {{"TMP", dir}, {"HOME", dir}};
       center_ = ts::start({"gdnc", "--no-fork"}, env_);
       for (int i = 0; i < 2000 && !std::filesystem::exists(dir + "/NSMessagePort/names/R0ROQ1NlcnZlcg=="); ++i)
@@ -78,7 +79,8 @@ struct Session {
     if (center_) ts::stop(*center_);
   }
 
-  /// Starts the stand-in application with `options` and waits until it observes requests.
+  /// Starts the stand-in application with `options` and waits until it observes requests
+  /// (up to 10 s, for a start that takes milliseconds).
   void startStandin(const Args& options) {
     Args argv{backend_.standin, "--log", (dir_.path() / "commands.log").string()};
     argv.insert(argv.end(), options.begin(), options.end());

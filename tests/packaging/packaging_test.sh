@@ -32,6 +32,8 @@ prefix=$scratch/stage/usr/local
 case $check in bash | zsh | fish) DESTDIR=$scratch/stage cmake --install "$build" --prefix /usr/local >/dev/null ;; esac
 # zsh_words FPATH_DIR BIN_DIR: what an interactive zsh's Tab offers after
 # "tarnelctl " and "tarnelctl on ", on a terminal of its own (compadd reports it).
+# It answers in well under a second; after 30 s the alarm ends a zsh that waits
+# for a prompt that never comes, instead of the whole suite.
 zsh_words() {
   perl -e 'alarm shift; exec @ARGV' 30 zsh -f -s "$@" <<'EOF'
 zmodload zsh/zpty && zpty z zsh -f -i
