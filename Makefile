@@ -2,6 +2,7 @@
 #   make         build build/tarnelctl
 #   make test    every test: the suite, the suite again under ASan+UBSan, each fuzzer for 30 s
 #   make check-macos  typecheck every unit that a Mac build compiles for arm64 macOS (Linux; also in make test)
+#   make test-repeat N=20   both suites N times in a row, stopping at the first failure (no fuzzers)
 #   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
 #   make bench   measure against the baselines and refresh the Performance section of docs/DEVELOPING.md
 #   make fuzz    run each fuzzer for FUZZ_SECONDS
@@ -24,19 +25,20 @@ JOBS  ?= $(shell getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)
 # standard error, which the tests compare byte for byte, unless told not to use it.
 DARWIN := $(filter Darwin,$(shell uname -s))
 SAN_ENV := $(if $(DARWIN),ASAN_OPTIONS=detect_leaks=0:detect_container_overflow=0:abort_on_error=1 MallocNanoZone=0,\
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1)
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1) UBSAN_OPTIONS=print_stacktrace=1
 # The nested make of CMake would otherwise announce every directory it enters.
 BUILD_CMD = env -u MAKEFLAGS -u MAKELEVEL cmake --build
 FUZZ_SECONDS ?= 300
 STRESS_ROUNDS ?= 150
+N ?= 20
 PREFIX  ?= /usr/local
 DESTDIR ?=
 
 # The set-up groups of the goals asked for: build always.
 SETUP_GROUPS = build $(filter demo test fuzz bench package,$(MAKECMDGOALS)) \
-  $(if $(filter sanitized-test,$(MAKECMDGOALS)),test) $(if $(filter test check-macos,$(MAKECMDGOALS)),macos)
+  $(if $(filter sanitized-test test-repeat,$(MAKECMDGOALS)),test) $(if $(filter test check-macos,$(MAKECMDGOALS)),macos)
 
-.PHONY: all setup configure build installables test check-macos sanitized-test fuzz stress demo bench install uninstall package dist clean
+.PHONY: all setup configure build installables test check-macos sanitized-build sanitized-test test-repeat fuzz stress demo bench install uninstall package dist clean
 
 all: build
 
@@ -61,11 +63,15 @@ test: build
 check-macos: build
 	@scripts/check-macos.sh $(BUILD)
 
-sanitized-test: setup
+sanitized-build: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNEL_SANITIZE=ON >/dev/null
 	@$(BUILD_CMD) $(SAN) -j $(JOBS)
-	@env $(SAN_ENV) UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --test-dir $(SAN) --output-on-failure -j $(JOBS)
+
+sanitized-test: sanitized-build
+	@$(SAN_ENV) ctest --test-dir $(SAN) --output-on-failure -j $(JOBS)
+
+test-repeat: build sanitized-build
+	@$(SAN_ENV) scripts/test_repeat.sh $(N) $(JOBS) $(BUILD) $(SAN)
 
 fuzz: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZB) -DCMAKE_BUILD_TYPE=RelWithDebInfo \

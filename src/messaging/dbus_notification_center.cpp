@@ -4,8 +4,9 @@
 // single string argument O.
 //
 // Every wait is bounded. The heartbeat runs before each tool call of an AI
-// agent, so a session bus that is missing, or one that accepts the connection
-// but never answers, must cost it next to nothing and never an error.
+// agent, so a session bus that is missing must cost it next to nothing, one
+// that accepts the connection but never answers no more than `handOverLimit`,
+// and neither an error.
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -23,38 +24,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-/// How long closing a connection may spend handing queued messages to the bus.
-constexpr std::chrono::milliseconds flushLimit{150};
-
 /// Microseconds left until `deadline`, 0 when it has passed.
 uint64_t microsecondsUntil(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
   return left > 0 ? static_cast<uint64_t>(left) : 0;
 }
 
-/// Writes out what is queued on `bus` (the handshake first, if it is still
-/// going on) until nothing is left or `deadline` has passed. Unlike
-/// sd_bus_flush, it neither waits without limit nor waits for the bus's reply
-/// to our Hello: the messages only have to be in the daemon's hands.
-void flush(sd_bus* bus, Clock::time_point deadline) {
-  for (;;) {
-    uint64_t queued = 0;
-    if (sd_bus_get_n_queued_write(bus, &queued) < 0 || queued == 0) return;
-    uint64_t left = microsecondsUntil(deadline);
-    if (left == 0) return;
-    int r = sd_bus_process(bus, nullptr);
-    if (r < 0) return;
-    if (r > 0) continue;
-    r = sd_bus_wait(bus, left);
-    if (r < 0 && r != -EINTR) return;
-  }
-}
-
 struct BusCloser {
-  void operator()(sd_bus* bus) const {
-    flush(bus, Clock::now() + flushLimit);
-    sd_bus_close_unref(bus);
-  }
+  void operator()(sd_bus* bus) const { sd_bus_close_unref(bus); }
 };
 using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
 
@@ -99,14 +76,30 @@ class DBusNotificationCenter final : public NotificationCenter {
 public:
   /// `bus`, or null and the error that sd_bus_open_user gave.
   DBusNotificationCenter(BusPtr bus, int error) : bus_(std::move(bus)), error_(error) {}
-  ~DBusNotificationCenter() override { removeObserver(); }
+  ~DBusNotificationCenter() override {
+    removeObserver();
+    awaitHandOver();
+  }
 
   void post(std::string_view name, const std::string& object) override {
     if (!bus_) return;
     auto address = signalAddress(name);
     // Nothing to report when it fails: a post nobody hears has no result either.
-    (void)sd_bus_emit_signal(bus_.get(), address.path.c_str(), address.interface.c_str(), address.member.c_str(),
-                             "s", object.c_str());
+    if (sd_bus_emit_signal(bus_.get(), address.path.c_str(), address.interface.c_str(), address.member.c_str(), "s",
+                           object.c_str()) < 0)
+      return;
+    // Written is not yet handed over: dbus-daemon can drop what a client wrote but
+    // it has not read yet when that client goes away without reading what the
+    // daemon sent it (the answer to its Hello). The bus handles a connection's
+    // messages in order, so its answer to a ping sent after the signal is the
+    // proof that the signal has gone on to its observers.
+    sd_bus_slot* slot = nullptr;
+    if (sd_bus_call_method_async(bus_.get(), &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                 "org.freedesktop.DBus.Peer", "Ping", &DBusNotificationCenter::handedOver, this,
+                                 nullptr) < 0)
+      return;
+    handOver_.reset(slot);
+    handOverDeadline_ = Clock::now() + handOverLimit;
   }
 
   void addObserver(std::string_view name, Observer observer) override {
@@ -148,6 +141,28 @@ public:
   void stop() override { stopped_ = true; }
 
 private:
+  /// Processes the bus (the handshake first, if it is still going on) until it
+  /// has answered the last post's ping, or that post's `handOverLimit` is over.
+  void awaitHandOver() {
+    while (handOver_) {
+      uint64_t left = microsecondsUntil(handOverDeadline_);
+      if (left == 0) return;
+      int r = sd_bus_process(bus_.get(), nullptr);
+      if (r < 0) return;
+      if (r > 0) continue;
+      r = sd_bus_wait(bus_.get(), left);
+      if (r < 0 && r != -EINTR) return;
+    }
+  }
+
+  /// Any answer to a post's ping ends the wait: the bus's, an error too, means that
+  /// everything posted before it has been handed over; sd-bus's own, when the
+  /// connection is gone, that nothing more can be.
+  static int handedOver(sd_bus_message*, void* userdata, sd_bus_error*) {
+    static_cast<DBusNotificationCenter*>(userdata)->handOver_.reset();
+    return 0;
+  }
+
   /// Hands the string argument of a matching signal to the observer; a signal
   /// whose first argument is not a string, or that has none, is no notification.
   static int deliver(sd_bus_message* message, void* userdata, sd_bus_error*) {
@@ -170,6 +185,8 @@ private:
   SlotPtr slot_;
   Observer observer_;
   bool stopped_ = false;
+  SlotPtr handOver_;                      ///< the last post's ping, until the bus answers it
+  Clock::time_point handOverDeadline_{};  ///< when the last post's `handOverLimit` runs out
 };
 
 }  // namespace

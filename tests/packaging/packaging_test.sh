@@ -38,6 +38,8 @@ case $check in bash | zsh | fish) DESTDIR=$scratch/stage cmake --install "$build
 # zsh_words FPATH_DIR BIN_DIR: what an interactive zsh's Tab offers after
 # "tarnelctl " and "tarnelctl on ", on a terminal of its own (compadd reports
 # each word as it is shown, with its description), a tab after each word.
+# It answers in well under a second; after 30 s the alarm ends a zsh that waits
+# for a prompt that never comes, instead of the whole suite.
 zsh_words() {
   perl -e 'alarm shift; exec @ARGV' 30 zsh -f -s "$@" <<'EOF' | sed -E "s/ +-- /$(printf '\t')/"
 zmodload zsh/zpty && zpty z zsh -f -i
