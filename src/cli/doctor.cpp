@@ -1,5 +1,7 @@
 #include "cli/doctor.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -205,6 +207,9 @@ void checkFile(Report& report, const Agent& agent, const HookRules& rules, const
       return report.line(Mark::none, "", "no file, no hook installed");
     }
     hooks = ourHooks(agent, read.bytes, rules);
+    if (agent.file == HookFile::script && !hooks.empty() && !(read.status->st_mode & S_IXUSR))
+      return report.line(Mark::bad, "", "it is not executable, so " + std::string(agent.restartName) +
+                                            " never runs it — make it so: chmod +x " + where.shown);
   } catch (const SettingsError& error) {
     return report.line(Mark::bad, "", error.what());
   } catch (const Refused& refused) {
@@ -233,7 +238,9 @@ DoctorReport doctorReport(const Answer& status, bool colour) {
   HookRules rules = runningProgramRules();
   report.heading("tarnelctl " + std::string(programVersion) + ": " + rules.program);
   for (const Agent& agent : agents) {
-    checkFile(report, agent, rules);
+    for (std::size_t e = 0; agent.file == HookFile::script && e < agent.events.size(); ++e)
+      checkFile(report, forEvent(agent, e), rules);
+    if (agent.file != HookFile::script) checkFile(report, agent, rules);
     if (agent.second.sharing != SecondFile::none)
       checkFile(report, inSecondFile(agent), rules, agent.second.sharing == SecondFile::perEvent ? &agent : nullptr);
   }

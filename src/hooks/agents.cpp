@@ -10,6 +10,8 @@ constexpr std::string_view cursorEvents[] = {"beforeShellExecution", "afterFileE
 constexpr std::string_view qwenEvents[] = {"PreToolUse", "UserPromptSubmit"};
 constexpr std::string_view copilotEvents[] = {"preToolUse", "userPromptSubmitted"};
 constexpr std::string_view droidEvents[] = {"PreToolUse", "UserPromptSubmit"};
+constexpr std::string_view opencodeEvents[] = {"tool.execute.before", "chat.message"};
+constexpr std::string_view clineEvents[] = {"PreToolUse", "UserPromptSubmit"};
 
 // Copilot CLI loads every *.json in its hooks folder, and also runs the hooks
 // of its settings.json: ours there is mended, and not added twice. Droid runs
@@ -28,6 +30,14 @@ constexpr std::string_view droidEvents[] = {"PreToolUse", "UserPromptSubmit"};
 // errored)"). A program that is gone gives 127 or 126, and 2 where the hook
 // names a kernel alias (dash runs "busy" as a script), so every agent gets
 // the command that never fails.
+//
+// OpenCode has no hooks in its settings: it loads every .js and .ts file of
+// its plugin folder, and a plugin hook that throws stops the tool call. Ours
+// is a plugin module of our own that starts the program without waiting for
+// it and never throws. Cline runs the executable named as the hook in its
+// folder of hook scripts, and reads a JSON answer from it; ours are scripts
+// of our own that always answer "go on". Only one script can have an event's
+// name there: one of the user's is never replaced.
 constexpr Agent table[] = {
     {.word = "claude", .restartName = "Claude Code", .homePath = ".claude/settings.json",
      .dirVariable = "CLAUDE_CONFIG_DIR", .pathInDir = "settings.json", .dirMustExist = false,
@@ -62,6 +72,16 @@ constexpr Agent table[] = {
      .comments = true, .trustsByPosition = false, .wantsVersion = false, .eventsAt = EventsAt::topLevel,
      .second = {.sharing = SecondFile::perEvent, .homePath = ".factory/settings.json",
                 .pathInDir = ".factory/settings.json", .comments = true}},
+    {.word = "opencode", .restartName = "OpenCode", .homePath = ".config/opencode/plugins/tarnel.js",
+     .dirVariable = "XDG_CONFIG_HOME", .pathInDir = "opencode/plugins/tarnel.js", .dirMustExist = false,
+     .events = opencodeEvents, .layout = Layout::flatEntries, .marker = "",
+     .comments = false, .trustsByPosition = false, .wantsVersion = false, .onFailure = OnFailure::throwBlocks,
+     .ownFile = true, .file = HookFile::plugin},
+    {.word = "cline", .restartName = "Cline", .homePath = "Documents/Cline/Hooks",
+     .dirVariable = "", .pathInDir = "", .dirMustExist = false,
+     .events = clineEvents, .layout = Layout::flatEntries, .marker = "",
+     .comments = false, .trustsByPosition = false, .wantsVersion = false, .onFailure = OnFailure::blocksOn2,
+     .ownFile = true, .file = HookFile::script},
 };
 
 }  // namespace
@@ -79,6 +99,12 @@ Agent inSecondFile(const Agent& agent) {
   second.ownFile = false;
   second.second = {};
   return second;
+}
+
+Agent forEvent(const Agent& agent, std::size_t event) {
+  Agent one = agent;
+  one.events = agent.events.subspan(event, 1);
+  return one;
 }
 
 std::optional<HookCommand> hookCommand(std::string_view word) {

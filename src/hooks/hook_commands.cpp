@@ -91,7 +91,7 @@ void planEdit(const HookCommand& command, const HookRules& rules, Events addTo, 
     if (!planned.text)
       planned.message = [none = command.verb == Verb::install ? alreadyInstalled : noneFound](bool) { return std::string(none); };
   } catch (const Refused& refused) {
-    throw SettingsError(planned.where.shown + refused.what() + std::string(refusal));
+    throw SettingsError(planned.where.shown + refused.what() + (refused.saysWhatToDo ? "" : std::string(refusal)));
   } catch (const std::domain_error&) {
     throw SettingsError(planned.where.shown + ": this program's path, " + rules.program +
                         ", is not valid UTF-8, which the file cannot hold — move the program to a folder whose name is.");
@@ -134,7 +134,9 @@ bool carryOut(const Agent& agent, SettingsDisk& disk, const HookPlan& planned, H
   if (!(gone ? disk.remove(where, *planned.read) : disk.replace(where, *planned.read, *planned.text))) return false;
   // The first run over content backs it up; a dry run says what the real run would.
   bool backup = disk.backedUp(where, *planned.read);
-  if (gone) outcome.note = "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
+  if (gone)
+    outcome.note = agent.file == HookFile::settings ? "\n  Nothing else was left in " + where.shown + ", so it is deleted."
+                                                    : "\n  Deleted " + where.shown + ".";
   outcome.message = planned.message(backup) + outcome.note;
   return true;
 }
@@ -252,6 +254,21 @@ HookOutcome runAlongside(const HookCommand& command, const Run& run) {
   });
 }
 
+/// Cline: a script of ours for each event, each on its own course. Install
+/// writes none while a script of the user's has the name of one.
+HookOutcome runEventFiles(const HookCommand& command, const Run& run) {
+  const Agent& agent = *command.agent;
+  std::vector<Agent> files;
+  for (std::size_t e = 0; e < agent.events.size(); ++e) files.push_back(forEvent(agent, e));
+  if (command.verb == Verb::install)
+    for (const Agent& file : files) planHookCommand({Verb::install, &file}, locate(file), run.rules, std::nullopt, run.disk);
+  HookOutcome done{"", false, 0, "", ""};
+  for (std::size_t e = 0; e < files.size(); ++e)
+    done = inTurn(done, files[e > 0 ? e - 1 : 0], run, [&] { return runOnFile({command.verb, &files[e]}, run); });
+  if (done.wrote && command.verb == Verb::uninstall) done.message = uninstallMessage(agent, done.removed, false) + done.note;
+  return done;
+}
+
 }  // namespace
 
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
@@ -289,6 +306,7 @@ HookOutcome runHookCommand(const HookCommand& command, bool dryRun) {
 
 HookOutcome runHookCommand(const HookCommand& command, SettingsDisk& disk) {
   Run run{runningProgramRules(), disk};
+  if (command.agent->file == HookFile::script) return runEventFiles(command, run);
   if (command.agent->second.sharing != SecondFile::none && command.verb == Verb::uninstall)
     return uninstallBoth(command, run);
   switch (command.agent->second.sharing) {
