@@ -2,7 +2,8 @@
 // bytes, on real files in a scratch home; the first byte picks the agent. A
 // refused install leaves the file as it was with nothing beside it; an
 // accepted one leaves a backup of the file as it was, if it had anything;
-// after uninstall no hook of ours is left. An agent's second file holds our
+// after uninstall no hook of ours is left. A file wholly of ours (a plugin, a
+// script) has no backup. An agent's second file holds our
 // hook for its first event already: install leaves it as it is.
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "hooks/hook_commands.h"
 #include "hooks/hook_edit.h"
+#include "hooks/settings_location.h"
 #include "settings/settings_file.h"
 #include "settings/json_doc.h"
 
@@ -38,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const JsonSyntaxError& error) {
     if (error.endsEarly()) return 0;
   }
-  const fs::path file = home / agent.homePath, backup = file.string() + std::string(backupSuffix);
+  const fs::path file = locate(agent).path, backup = file.string() + std::string(backupSuffix);
   fs::remove_all(file.parent_path());
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << input;
@@ -57,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   // A backup of what there was, when there was anything, and the message names it only then.
-  bool backedUp = installed.wrote && !input.empty();
+  bool backedUp = installed.wrote && !input.empty() && agent.file == HookFile::settings;  // ours alone: no backup
   if (backedUp != fs::exists(backup) || (backedUp && slurp(backup) != input)) abort();
   if ((installed.message.find("(backup: ") != std::string::npos) != backedUp) abort();
   if (twoFiles && slurp(second) != secondBefore) abort();
