@@ -81,7 +81,7 @@ struct Agent {
 /// format, the agent's hooks.
 Agent inSecondFile(const Agent& agent);
 
-/// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI and Droid.
+/// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI, Droid and Windsurf.
 extern const std::span<const Agent> agents;
 
 enum class Verb { install, uninstall };

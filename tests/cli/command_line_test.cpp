@@ -137,7 +137,9 @@ copilot: ~/.copilot/hooks/tarnel.json
 droid: ~/.factory/settings.json
     PreToolUse            this program; not run: Droid takes this event from ~/.factory/hooks.json
     PreToolUse            )" + gone + R"(; not run: Droid takes this event from ~/.factory/hooks.json
-  ✗ UserPromptSubmit      )" + gone + " — tarnelctl install-droid-hooks" + to + R"(Tarnel:
+  ✗ UserPromptSubmit      )" + gone + " — tarnelctl install-droid-hooks" + to + R"(windsurf: ~/.codeium/windsurf/hooks.json
+    no file, no hook installed
+Tarnel:
   ✗ status                )"
 #ifdef __APPLE__
       "no answer within 2.0 s — is the app running?\n";
