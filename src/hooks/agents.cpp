@@ -12,6 +12,8 @@ constexpr std::string_view copilotEvents[] = {"preToolUse", "userPromptSubmitted
 constexpr std::string_view droidEvents[] = {"PreToolUse", "UserPromptSubmit"};
 constexpr std::string_view opencodeEvents[] = {"tool.execute.before", "chat.message"};
 constexpr std::string_view clineEvents[] = {"PreToolUse", "UserPromptSubmit"};
+constexpr std::string_view windsurfEvents[] = {"pre_user_prompt", "pre_read_code", "pre_write_code", "pre_run_command",
+                                               "pre_mcp_tool_use"};
 
 // Copilot CLI loads every *.json in its hooks folder, and also runs the hooks
 // of its settings.json: ours there is mended, and not added twice. Droid runs
@@ -20,16 +22,21 @@ constexpr std::string_view clineEvents[] = {"PreToolUse", "UserPromptSubmit"};
 // nothing but "hooks" is ever written at its top. Cursor and Copilot CLI want
 // "version" beside "hooks". Qwen Code puts its environment into every string,
 // so a "$" in our path is written so that it does not look like a variable to it.
+// Windsurf's Cascade merges the hooks of a system, a user and a workspace
+// file; ours go in the user's, whose place no variable moves. Its handlers
+// stand in the event lists themselves, each a "command" with no "type"; it has
+// a pre-hook for each kind of tool (reading, writing, a command, an MCP tool)
+// and one for the prompt, and documents no comments in the file.
 //
 // What a hook that fails does (`onFailure`), from each agent's hooks
 // documentation and, where noted, its CLI: Claude Code, Codex, Cursor, Qwen
-// Code and Droid block the tool call or prompt on status 2 and only report any
-// other. Gemini CLI documents the same, but 0.61 blocks every prompt on 127
-// too ("Agent execution blocked: …: No such file or directory"). Copilot CLI
-// denies the tool call on any failure ("Denied by preToolUse hook … (hook
-// errored)"). A program that is gone gives 127 or 126, and 2 where the hook
-// names a kernel alias (dash runs "busy" as a script), so every agent gets
-// the command that never fails.
+// Code, Droid and Windsurf block the tool call or prompt on status 2 and only
+// report any other. Gemini CLI documents the same, but 0.61 blocks every
+// prompt on 127 too ("Agent execution blocked: …: No such file or
+// directory"). Copilot CLI denies the tool call on any failure ("Denied by
+// preToolUse hook … (hook errored)"). A program that is gone gives 127 or
+// 126, and 2 where the hook names a kernel alias (dash runs "busy" as a
+// script), so every agent gets the command that never fails.
 //
 // OpenCode has no hooks in its settings: it loads every .js and .ts file of
 // its plugin folder, and a plugin hook that throws stops the tool call. Ours
@@ -82,6 +89,10 @@ constexpr Agent table[] = {
      .events = clineEvents, .layout = Layout::flatEntries, .marker = "",
      .comments = false, .trustsByPosition = false, .wantsVersion = false, .onFailure = OnFailure::blocksOn2,
      .ownFile = true, .file = HookFile::script},
+    {.word = "windsurf", .restartName = "Windsurf", .homePath = ".codeium/windsurf/hooks.json",
+     .dirVariable = "", .pathInDir = "", .dirMustExist = false,
+     .events = windsurfEvents, .layout = Layout::flatEntries, .marker = "",
+     .comments = false, .trustsByPosition = false, .wantsVersion = false, .typed = false},
 };
 
 }  // namespace

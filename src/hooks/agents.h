@@ -96,7 +96,7 @@ Agent inSecondFile(const Agent& agent);
 /// alone: for an agent whose file is `HookFile::script`.
 Agent forEvent(const Agent& agent, std::size_t event);
 
-/// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI, Droid, OpenCode and Cline.
+/// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI, Droid, OpenCode, Cline and Windsurf.
 extern const std::span<const Agent> agents;
 
 enum class Verb { install, uninstall };

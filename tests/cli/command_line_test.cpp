@@ -148,6 +148,8 @@ droid: ~/.factory/settings.json
   ✗ it is not executable, so Cline never runs it — make it so: chmod +x ~/Documents/Cline/Hooks/PreToolUse
 cline: ~/Documents/Cline/Hooks/UserPromptSubmit
     no hook installed
+windsurf: ~/.codeium/windsurf/hooks.json
+    no file, no hook installed
 Tarnel:
   ✗ status                )"
 #ifdef __APPLE__
