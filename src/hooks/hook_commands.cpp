@@ -142,10 +142,12 @@ bool carryOut(const Agent& agent, SettingsDisk& disk, const HookPlan& planned, H
 }
 
 /// The whole course on the file of `command`'s agent; install adds to all its events or those of `addTo`.
-HookOutcome runOnFile(const HookCommand& command, const Run& run, Events addTo = std::nullopt) {
+/// It begins with `first` when that is planned already.
+HookOutcome runOnFile(const HookCommand& command, const Run& run, Events addTo = std::nullopt,
+                      std::optional<HookPlan> first = std::nullopt) {
   SettingsPath where = locate(*command.agent);
   for (int attempt = 0; attempt <= retries; ++attempt) {
-    HookPlan planned = planHookCommand(command, where, run.rules, addTo, run.disk);
+    HookPlan planned = attempt == 0 && first ? std::move(*first) : planHookCommand(command, where, run.rules, addTo, run.disk);
     if (!planned.text) return {planned.message(false), false, 0, "", ""};
     HookOutcome outcome{"", true, planned.removed, "", ""};
     if (carryOut(*command.agent, run.disk, planned, outcome)) return outcome;
@@ -254,17 +256,19 @@ HookOutcome runAlongside(const HookCommand& command, const Run& run) {
   });
 }
 
-/// Cline: a script of ours for each event, each on its own course. Install
-/// writes none while a script of the user's has the name of one.
+/// Cline: a script of ours for each event, each on its own course. All are
+/// planned first: install writes none while a script of the user's has the name of one.
 HookOutcome runEventFiles(const HookCommand& command, const Run& run) {
   const Agent& agent = *command.agent;
   std::vector<Agent> files;
+  std::vector<HookPlan> plans;
   for (std::size_t e = 0; e < agent.events.size(); ++e) files.push_back(forEvent(agent, e));
-  if (command.verb == Verb::install)
-    for (const Agent& file : files) planHookCommand({Verb::install, &file}, locate(file), run.rules, std::nullopt, run.disk);
+  for (const Agent& file : files)
+    plans.push_back(planHookCommand({command.verb, &file}, locate(file), run.rules, std::nullopt, run.disk));
   HookOutcome done{"", false, 0, "", ""};
   for (std::size_t e = 0; e < files.size(); ++e)
-    done = inTurn(done, files[e > 0 ? e - 1 : 0], run, [&] { return runOnFile({command.verb, &files[e]}, run); });
+    done = inTurn(done, files[e > 0 ? e - 1 : 0], run,
+                  [&] { return runOnFile({command.verb, &files[e]}, run, std::nullopt, std::move(plans[e])); });
   if (done.wrote && command.verb == Verb::uninstall) done.message = uninstallMessage(agent, done.removed, false) + done.note;
   return done;
 }
