@@ -207,9 +207,10 @@ void checkFile(Report& report, const Agent& agent, const HookRules& rules, const
       return report.line(Mark::none, "", "no file, no hook installed");
     }
     hooks = ourHooks(agent, read.bytes, rules);
-    if (agent.file == HookFile::script && !hooks.empty() && !(read.status->st_mode & S_IXUSR))
-      return report.line(Mark::bad, "", "it is not executable, so " + std::string(agent.restartName) +
-                                            " never runs it — make it so: chmod +x " + where.shown);
+    struct stat link;
+    if (agent.file == HookFile::script && !hooks.empty() && lstat(where.path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+      return report.line(Mark::bad, "", "a symbolic link, and " + std::string(agent.restartName) +
+                                            " runs only a file itself there — put the script in its place");
   } catch (const SettingsError& error) {
     return report.line(Mark::bad, "", error.what());
   } catch (const Refused& refused) {

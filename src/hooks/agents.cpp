@@ -11,7 +11,7 @@ constexpr std::string_view qwenEvents[] = {"PreToolUse", "UserPromptSubmit"};
 constexpr std::string_view copilotEvents[] = {"preToolUse", "userPromptSubmitted"};
 constexpr std::string_view droidEvents[] = {"PreToolUse", "UserPromptSubmit"};
 constexpr std::string_view opencodeEvents[] = {"tool.execute.before", "chat.message"};
-constexpr std::string_view clineEvents[] = {"PreToolUse", "UserPromptSubmit"};
+constexpr std::string_view clineEvents[] = {"TaskStart", "UserPromptSubmit", "PreToolUse"};
 constexpr std::string_view windsurfEvents[] = {"pre_user_prompt", "pre_read_code", "pre_write_code", "pre_run_command",
                                                "pre_mcp_tool_use"};
 
@@ -39,12 +39,19 @@ constexpr std::string_view windsurfEvents[] = {"pre_user_prompt", "pre_read_code
 // script), so every agent gets the command that never fails.
 //
 // OpenCode has no hooks in its settings: it loads every .js and .ts file of
-// its plugin folder, and a plugin hook that throws stops the tool call. Ours
-// is a plugin module of our own that starts the program without waiting for
-// it and never throws. Cline runs the executable named as the hook in its
-// folder of hook scripts, and reads a JSON answer from it; ours are scripts
-// of our own that always answer "go on". Only one script can have an event's
-// name there: one of the user's is never replaced.
+// its plugin folder (1.18 also of plugin/), and a plugin hook that throws
+// stops the tool call. Ours is a plugin module of our own that starts the
+// program without waiting for it and never throws: a program that is gone
+// changes nothing that OpenCode prints or does.
+//
+// Cline runs each regular file of its hooks folder that is named as a hook
+// (3.0 also in any case, with an extension such as .sh), by its #! line, waits
+// up to 120 s for it and reads its answer from standard output; it passes
+// over any exit status, and only {"cancel": true} stops the task. Ours are
+// scripts of our own, named as the hook, that always answer "go on"; one of
+// the user's at such a name is never replaced. Its CLI (3.0.65) runs
+// PreToolUse and TaskStart but was never seen to run UserPromptSubmit, which
+// its documentation lists: ours answers all three.
 constexpr Agent table[] = {
     {.word = "claude", .restartName = "Claude Code", .homePath = ".claude/settings.json",
      .dirVariable = "CLAUDE_CONFIG_DIR", .pathInDir = "settings.json", .dirMustExist = false,
@@ -87,7 +94,7 @@ constexpr Agent table[] = {
     {.word = "cline", .restartName = "Cline", .homePath = "Documents/Cline/Hooks",
      .dirVariable = "", .pathInDir = "", .dirMustExist = false,
      .events = clineEvents, .layout = Layout::flatEntries, .marker = "",
-     .comments = false, .trustsByPosition = false, .wantsVersion = false, .onFailure = OnFailure::blocksOn2,
+     .comments = false, .trustsByPosition = false, .wantsVersion = false, .onFailure = OnFailure::answerOnly,
      .ownFile = true, .file = HookFile::script},
     {.word = "windsurf", .restartName = "Windsurf", .homePath = ".codeium/windsurf/hooks.json",
      .dirVariable = "", .pathInDir = "", .dirMustExist = false,

@@ -29,12 +29,19 @@ enum class OnFailure {
   blocksOn2And127,  ///< as blocksOn2, and 127 blocks too
   deniesAny,        ///< any status but 0 denies the tool call
   throwBlocks,      ///< a plugin: a hook of its that throws stops the tool call; it has no status
+  answerOnly,       ///< no status blocks: only an answer of {"cancel": true} stops the task
 };
 
 /// Whether an agent that meets failures as `onFailure` blocks when a hook exits with `status`.
 constexpr bool blocks(OnFailure onFailure, int status) {
-  return status != 0 && (onFailure == OnFailure::deniesAny || status == 2 ||
-                         (status == 127 && onFailure == OnFailure::blocksOn2And127));
+  switch (onFailure) {
+    case OnFailure::blocksOn2: return status == 2;
+    case OnFailure::blocksOn2And127: return status == 2 || status == 127;
+    case OnFailure::deniesAny: return status != 0;
+    case OnFailure::throwBlocks:
+    case OnFailure::answerOnly: return false;
+  }
+  return false;
 }
 
 /// How a second file of the agent's hooks shares the events with the first.

@@ -62,9 +62,8 @@ std::string refusal(const Agent& agent, const HookRules& rules) {
   if (agent.file == HookFile::plugin)
     return " is a plugin of your own — refusing to replace it. Give it another name in that folder (" + name +
            " loads every .js and .ts file there), then run again.";
-  return " is a hook script of your own, and " + name + " runs one script for " + std::string(agent.events.front()) +
-         " — refusing to replace it. To have yours run Tarnel's heartbeat too, add this line to it:\n  " +
-         literal(agent, rules.program) + std::string(quietly);
+  return " is a hook script of your own — refusing to replace it. To have it run Tarnel's heartbeat too, add this "
+         "line to it:\n  " + literal(agent, rules.program) + std::string(quietly);
 }
 
 EditedText whole(const std::optional<std::string>& original, std::string text) {

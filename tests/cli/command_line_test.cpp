@@ -83,7 +83,7 @@ TEST(CommandLine, DryRunPrintsTheDiffAndTheMessageAndWritesNothing) {
 
 // Hooks that work, that Codex has not trusted (a comment is no trust), that are dead (in second files too, URGENT
 // where the agent blocks on them; a bare name on no folder of PATH), that Droid never runs, a file that is no JSON,
-// a link into a folder that does not exist, a script of ours that cannot run and one of the user's, and no session bus at all (on macOS,
+// a link into a folder that does not exist, a script of ours that Cline does not run (a link) and one of the user's, and no session bus at all (on macOS,
 // where a notification server is always there, the test build of the Foundation back end finds no application:
 // its notifications never reach the user's own Tarnel).
 TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
@@ -116,6 +116,7 @@ TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
       {"Documents/Cline/Hooks/PreToolUse", tarnel::ourScript(*tarnel::hookCommand("install-cline-hooks")->agent, tarnelctl)},
       {"Documents/Cline/Hooks/UserPromptSubmit", "#!/bin/sh\n"}};
   for (const auto& [file, text] : files) writeFile(home.path() / file, text);
+  fs::create_symlink("PreToolUse", home.path() / "Documents/Cline/Hooks/TaskStart");  // Cline runs no link
   const std::string gone = "/gone/tarnelctl is gone", to = " points it at this program\n", none = "no hook of ours\n";
   std::string expected = "tarnelctl " + std::string(programVersion) + ": " + tarnelctl + R"(
 claude: ~/.claude/settings.json
@@ -144,10 +145,12 @@ droid: ~/.factory/settings.json
     PreToolUse            )" + gone + R"(; not run: Droid takes this event from ~/.factory/hooks.json
   ✗ UserPromptSubmit      )" + gone + " — tarnelctl install-droid-hooks" + to + R"(opencode: ~/.config/opencode/plugins/tarnel.js
   ✗ tool.execute.before   )" + gone + " — tarnelctl install-opencode-hooks" + to + "  ✗ chat.message          " + gone +
-      " — tarnelctl install-opencode-hooks" + to + R"(cline: ~/Documents/Cline/Hooks/PreToolUse
-  ✗ it is not executable, so Cline never runs it — make it so: chmod +x ~/Documents/Cline/Hooks/PreToolUse
+      " — tarnelctl install-opencode-hooks" + to + R"(cline: ~/Documents/Cline/Hooks/TaskStart
+  ✗ a symbolic link, and Cline runs only a file itself there — put the script in its place
 cline: ~/Documents/Cline/Hooks/UserPromptSubmit
     no hook installed
+cline: ~/Documents/Cline/Hooks/PreToolUse
+  ✓ PreToolUse            this program
 windsurf: ~/.codeium/windsurf/hooks.json
     no file, no hook installed
 Tarnel:

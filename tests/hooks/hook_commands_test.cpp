@@ -128,9 +128,8 @@ TEST(HookCommands, FilesOfOurOwnAreTheFixturesTextAndOursAlone) {
   const std::tuple<std::string, std::string, std::string, std::string> own[] = {
       {"opencode", "opencode.fresh.js", "\"@\"", " is a plugin of your own — refusing to replace it. Give it another "
        "name in that folder (OpenCode loads every .js and .ts file there), then run again."},
-      {"cline", "cline.fresh.sh", "@", " is a hook script of your own, and Cline runs one script for UserPromptSubmit — "
-       "refusing to replace it. To have yours run Tarnel's heartbeat too, add this line to it:\n  " + tarnelctl +
-       " busy >/dev/null 2>&1 </dev/null || true"}};
+      {"cline", "cline.fresh.sh", "@", " is a hook script of your own — refusing to replace it. To have it run "
+       "Tarnel's heartbeat too, add this line to it:\n  " + tarnelctl + " busy >/dev/null 2>&1 </dev/null || true"}};
   unsetenv("XDG_CONFIG_HOME");
   for (const auto& [word, fixture, literal, refused] : own) {
     SCOPED_TRACE(word);
@@ -151,8 +150,10 @@ TEST(HookCommands, FilesOfOurOwnAreTheFixturesTextAndOursAlone) {
       EXPECT_EQ(h.run("install-" + word + "-hooks").out.starts_with(program == tarnelctl ? "Tarnel hooks already" : "✓ Updated"), true);
       for (const auto& f : files) EXPECT_EQ(readFile(f.path), script(tarnelctl));
     }
-    expect(h.run("uninstall-" + word + "-hooks"), 0, "✓ Removed Tarnel hooks (2). Restart " + std::string(a.restartName) +
-           " to apply.\n  Deleted " + files[0].shown + "." + (files.size() > 1 ? "\n  Deleted " + files[1].shown + "." : "") + "\n");
+    std::string deleted;
+    for (const auto& f : files) deleted += "\n  Deleted " + f.shown + ".";
+    expect(h.run("uninstall-" + word + "-hooks"), 0, "✓ Removed Tarnel hooks (" + std::to_string(a.events.size()) + "). Restart " +
+           std::string(a.restartName) + " to apply." + deleted + "\n");
     EXPECT_EQ(h.snapshot().size(), 3u);  // the three folders made, and no file: none, nor a backup
     EXPECT_EQ(h.run("install-" + word + "-hooks").status, 0);
     for (const auto& f : files) EXPECT_TRUE(fs::status(f.path).permissions() == (a.file == tarnel::HookFile::script ? fs::perms(0755) : fs::perms(0644)));
