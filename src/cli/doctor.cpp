@@ -239,9 +239,9 @@ DoctorReport doctorReport(const Answer& status, bool colour) {
   HookRules rules = runningProgramRules();
   report.heading("tarnelctl " + std::string(programVersion) + ": " + rules.program);
   for (const Agent& agent : agents) {
-    for (std::size_t e = 0; agent.file == HookFile::script && e < agent.events.size(); ++e)
-      checkFile(report, forEvent(agent, e), rules);
     if (agent.file != HookFile::script) checkFile(report, agent, rules);
+    else  // a file for each event
+      for (std::size_t e = 0; e < agent.events.size(); ++e) checkFile(report, forEvent(agent, e), rules);
     if (agent.second.sharing != SecondFile::none)
       checkFile(report, inSecondFile(agent), rules, agent.second.sharing == SecondFile::perEvent ? &agent : nullptr);
   }

@@ -24,9 +24,8 @@ namespace {
 
 /// `where` as the agent's hook file: a script, the one of its first event in that folder.
 SettingsPath ofAgent(const Agent& agent, SettingsPath where) {
-  if (agent.file == HookFile::script) {
+  if (agent.file == HookFile::script)
     for (std::string* path : {&where.path, &where.shown}) path->append("/").append(agent.events.front());
-  }
   where.keepsBackup = agent.file == HookFile::settings;
   where.runs = agent.file == HookFile::script;
   return where;
