@@ -1,69 +1,84 @@
 #include "hooks/hook_script.h"
 
-#include <nlohmann/json.hpp>
+#include "settings/json_doc.h"
+#include "settings/text_edit.h"
 
 namespace tarnel {
 namespace {
 
 constexpr std::string_view placeholder = "@PROGRAM@";
-/// What our Cline script runs: the heartbeat, nothing from or to the agent, and a status of 0.
-constexpr std::string_view quietly = " busy >/dev/null 2>&1 </dev/null || true";
+
+// Our files as they are written: @NAME@ is the agent's name, @WORD@ its word,
+// @HOOKS@ a line for each of its events, and the program stands at `placeholder`.
+constexpr std::string_view clineScript = R"(#!/bin/sh
+# Tarnel's "busy" heartbeat for @NAME@, made by tarnelctl: it tells Tarnel that
+# @NAME@ is at work, and lets @NAME@ go on whatever becomes of the program.
+# Remove it with: tarnelctl uninstall-@WORD@-hooks
+cat >/dev/null
+@PROGRAM@ busy >/dev/null 2>&1 </dev/null || true
+echo '{"cancel": false}'
+exit 0
+)";
+constexpr std::string_view openCodePlugin = R"(// Tarnel's "busy" heartbeat for @NAME@, made by tarnelctl: before each tool call
+// and on each message it starts "<program> busy" and does not wait for it.
+// Nothing that becomes of the program reaches @NAME@.
+// Remove it with: tarnelctl uninstall-@WORD@-hooks
+import { spawn } from "node:child_process";
+
+const program = @PROGRAM@;
+
+function busy() {
+  try {
+    spawn(program, ["busy"], { detached: true, stdio: "ignore" }).on("error", () => {}).unref();
+  } catch {}
+}
+
+export const TarnelHeartbeat = async () => ({
+@HOOKS@});
+)";
+
+/// `text` with each `name` replaced by `value`.
+std::string filled(std::string text, std::string_view name, std::string_view value) {
+  for (std::size_t at = 0; (at = text.find(name, at)) != std::string::npos; at += value.size()) text.replace(at, name.size(), value);
+  return text;
+}
 
 /// The text of our file for `agent`, with `placeholder` where the program is written.
 std::string scriptTemplate(const Agent& agent) {
-  std::string name(agent.restartName), undo = "tarnelctl uninstall-" + std::string(agent.word) + "-hooks";
-  if (agent.file == HookFile::script)
-    return "#!/bin/sh\n"
-           "# Tarnel's \"busy\" heartbeat for " + name + ", made by tarnelctl: it tells Tarnel that\n"
-           "# " + name + " is at work, and lets " + name + " go on whatever becomes of the program.\n"
-           "# Remove it with: " + undo + "\n"
-           "cat >/dev/null\n" +
-           std::string(placeholder) + std::string(quietly) + "\n"
-           "echo '{\"cancel\": false}'\n"
-           "exit 0\n";
   std::string hooks;
-  for (std::string_view event : agent.events) hooks += "  \"" + std::string(event) + "\": async () => busy(),\n";
-  return "// Tarnel's \"busy\" heartbeat for " + name + ", made by tarnelctl: before each tool call\n"
-         "// and on each message it starts \"<program> busy\" and does not wait for it.\n"
-         "// Nothing that becomes of the program reaches " + name + ".\n"
-         "// Remove it with: " + undo + "\n"
-         "import { spawn } from \"node:child_process\";\n"
-         "\n"
-         "const program = " + std::string(placeholder) + ";\n"
-         "\n"
-         "function busy() {\n"
-         "  try {\n"
-         "    spawn(program, [\"busy\"], { detached: true, stdio: \"ignore\" }).on(\"error\", () => {}).unref();\n"
-         "  } catch {}\n"
-         "}\n"
-         "\n"
-         "export const TarnelHeartbeat = async () => ({\n" + hooks + "});\n";
+  for (std::string_view event : agent.events) hooks.append("  \"").append(event).append("\": async () => busy(),\n");
+  std::string text = filled(std::string(agent.file == HookFile::script ? clineScript : openCodePlugin), "@NAME@", agent.restartName);
+  return filled(filled(std::move(text), "@WORD@", agent.word), "@HOOKS@", hooks);
 }
 
 /// `program` as the file writes it: a shell word, or a JavaScript string.
 std::string literal(const Agent& agent, const std::string& program) {
-  if (agent.file == HookFile::script) return shellWord(program);
-  try {
-    return nlohmann::json(program).dump();
-  } catch (const nlohmann::json::type_error&) {
-    throw std::domain_error("the program's path is not valid UTF-8");
-  }
+  return agent.file == HookFile::script ? shellWord(program) : writeJson(program, TextStyle());  // JSON's string is JavaScript's
 }
 
 /// The program that a literal written by `literal` names.
 std::optional<std::string> program(const Agent& agent, std::string_view written) {
   if (agent.file == HookFile::script) return busyProgram(std::string(written) + " busy");
-  auto value = nlohmann::json::parse(written, nullptr, false);
-  return value.is_string() ? std::optional(value.get<std::string>()) : std::nullopt;
+  try {  // a JavaScript string as we write it is a JSON string, here in a list of its own
+    std::string list(1, '[');
+    list.append(written).append("]");
+    JsonDoc doc(list, Comments::refused);
+    auto items = doc.children(doc.root());
+    if (!items.empty() && items.begin()->kind == JsonKind::string) return std::string(doc.string(*items.begin()));
+  } catch (const JsonSyntaxError&) {
+    // not one of ours
+  }
+  return std::nullopt;
 }
 
 std::string refusal(const Agent& agent, const HookRules& rules) {
-  std::string name(agent.restartName);
   if (agent.file == HookFile::plugin)
-    return " is a plugin of your own — refusing to replace it. Give it another name in that folder (" + name +
-           " loads every .js and .ts file there), then run again.";
+    return " is a plugin of your own — refusing to replace it. Give it another name in that folder (" +
+           std::string(agent.restartName) + " loads every .js and .ts file there), then run again.";
+  std::string text = ourScript(agent, rules.program), line = literal(agent, rules.program);  // the script's line that runs it
+  std::size_t at = text.find("\n" + line) + 1;
   return " is a hook script of your own — refusing to replace it. To have it run Tarnel's heartbeat too, add this "
-         "line to it:\n  " + literal(agent, rules.program) + std::string(quietly);
+         "line to it:\n  " + text.substr(at, text.find('\n', at) - at);
 }
 
 EditedText whole(const std::optional<std::string>& original, std::string text) {
