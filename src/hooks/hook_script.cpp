@@ -71,14 +71,34 @@ std::optional<std::string> program(const Agent& agent, std::string_view written)
   return std::nullopt;
 }
 
+/// The line of our script that runs `program`.
+std::string runLine(const Agent& agent, const std::string& program) {
+  std::string text = ourScript(agent, program), word = literal(agent, program);
+  std::size_t at = text.find("\n" + word) + 1;
+  return text.substr(at, text.find('\n', at) - at);
+}
+
+/// The program that a script of the user's runs by a line exactly as ours runs it (added as the refusal says).
+std::optional<std::string> programOfLine(const Agent& agent, std::string_view text) {
+  const std::string form = runLine(agent, std::string(placeholder));
+  const std::string_view tail = std::string_view(form).substr(form.find(placeholder) + placeholder.size());
+  for (std::size_t at = 0; agent.file == HookFile::script && at < text.size();) {
+    std::size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    if (auto named = line.ends_with(tail) ? program(agent, line.substr(0, line.size() - tail.size())) : std::nullopt;
+        named && !named->empty() && runLine(agent, *named) == line)
+      return named;
+    at = end + 1;
+  }
+  return std::nullopt;
+}
+
 std::string refusal(const Agent& agent, const HookRules& rules) {
   if (agent.file == HookFile::plugin)
     return " is a plugin of your own — refusing to replace it. Give it another name in that folder (" +
            std::string(agent.restartName) + " loads every .js and .ts file there), then run again.";
-  std::string text = ourScript(agent, rules.program), line = literal(agent, rules.program);  // the script's line that runs it
-  std::size_t at = text.find("\n" + line) + 1;
   return " is a hook script of your own — refusing to replace it. To have it run Tarnel's heartbeat too, add this "
-         "line to it:\n  " + text.substr(at, text.find('\n', at) - at);
+         "line to it, then run again:\n  " + runLine(agent, rules.program);
 }
 
 EditedText whole(const std::optional<std::string>& original, std::string text) {
@@ -116,6 +136,7 @@ InstallEdit installScript(const Agent& agent, const std::optional<std::string>& 
     return edit;
   }
   auto named = scriptProgram(agent, *original);
+  if (!named && programOfLine(agent, *original)) return edit;  // the user's script runs it: theirs to keep
   if (!named) throw Refused(refusal(agent, rules), true);
   if (*named != rules.program && rules.isGone(*named)) {
     edit.text = whole(original, ourScript(agent, rules.program));
@@ -135,6 +156,7 @@ UninstallEdit uninstallScript(const Agent& agent, const std::optional<std::strin
 std::vector<FoundHook> scriptHooks(const Agent& agent, const std::optional<std::string>& original) {
   std::vector<FoundHook> found;
   auto named = original ? scriptProgram(agent, *original) : std::nullopt;
+  if (!named && original) named = programOfLine(agent, *original);
   if (named)
     for (std::string_view event : agent.events) found.push_back({event, shellWord(*named) + " busy" + std::string(neverFails), named});
   return found;

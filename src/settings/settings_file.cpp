@@ -239,7 +239,7 @@ void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_
   if (!remove && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur)
     failWithErrno(where, EFBIG);
   fs::path target = remove ? fs::path(where.path) : linkTarget(where);
-  if (read.status && !remove) checkReplaceable(where, *read.status);
+  if (read.status) checkReplaceable(where, *read.status);
   if (!read.status) makeFolders(where, target.parent_path(), false);
   fs::path dir = target.parent_path();  // the folder that gets the new name, or the first one that exists above it
   while (access(dir.c_str(), F_OK) != 0 && dir != dir.parent_path()) dir = dir.parent_path();
@@ -249,6 +249,7 @@ void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_
 bool removeSettings(const SettingsPath& where, const SettingsRead& read) {
   // Only our own file is removed, which no other program writes: a check just before is enough.
   if (!read.status || !isAsRead(where.path, read)) return false;
+  checkReplaceable(where, *read.status);
   if (unlink(where.path.c_str()) != 0) failWithErrno(where, errno);
   flushFolder(fs::path(where.path).parent_path());
   return true;

@@ -129,7 +129,7 @@ TEST(HookCommands, FilesOfOurOwnAreTheFixturesTextAndOursAlone) {
       {"opencode", "opencode.fresh.js", "\"@\"", " is a plugin of your own — refusing to replace it. Give it another "
        "name in that folder (OpenCode loads every .js and .ts file there), then run again."},
       {"cline", "cline.fresh.sh", "@", " is a hook script of your own — refusing to replace it. To have it run "
-       "Tarnel's heartbeat too, add this line to it:\n  " + tarnelctl + " busy >/dev/null 2>&1 </dev/null || true"}};
+       "Tarnel's heartbeat too, add this line to it, then run again:\n  " + tarnelctl + " busy >/dev/null 2>&1 </dev/null || true"}};
   unsetenv("XDG_CONFIG_HOME");
   for (const auto& [word, fixture, literal, refused] : own) {
     SCOPED_TRACE(word);
@@ -157,12 +157,30 @@ TEST(HookCommands, FilesOfOurOwnAreTheFixturesTextAndOursAlone) {
     EXPECT_EQ(h.snapshot().size(), 3u);  // the three folders made, and no file: none, nor a backup
     EXPECT_EQ(h.run("install-" + word + "-hooks").status, 0);
     for (const auto& f : files) EXPECT_TRUE(fs::status(f.path).permissions() == (a.file == tarnel::HookFile::script ? fs::perms(0755) : fs::perms(0644)));
+    // A file of ours with a second hard link, or a link at our name, is not ours to delete or write through.
+    fs::create_hard_link(files[0].path, h.dir.path() / "second");
+    EXPECT_NE(h.run("uninstall-" + word + "-hooks").err.find("it has 2 hard links"), std::string::npos);
+    fs::remove(h.dir.path() / "second");
     h.run("uninstall-" + word + "-hooks");
+    fs::create_symlink(h.dir.path() / "second", files[0].path);
+    writeFile(h.dir.path() / "second", script(tarnelctl));
+    expect(h.run("uninstall-" + word + "-hooks"), 0, "No Tarnel hooks found.\n");
+    EXPECT_EQ(h.run("install-" + word + "-hooks").err.find(files[0].shown + " is a symbolic link"), 0u);
+    fs::remove(files[0].path);
+    // A file of the user's at our name: its hook alone is refused, the others are written all the same.
     writeFile(files.back().path, "mine\n");
     auto before = h.snapshot();
-    for (std::string dry : {" -n", ""}) expect(h.run("install-" + word + "-hooks" + dry), 1, "", files.back().shown + refused + "\n");
-    expect(h.run("uninstall-" + word + "-hooks"), 0, "No Tarnel hooks found.\n");
+    expect(h.run("install-" + word + "-hooks -n"), 1, "", files.back().shown + refused + "\n");
     EXPECT_EQ(h.snapshot(), before);
+    EXPECT_EQ(h.run("install-" + word + "-hooks").err.find(files.back().shown + refused + (files.size() > 1 ? "\n  The others" : "\n")), 0u);
+    for (size_t e = 0; e + 1 < files.size(); ++e) EXPECT_EQ(readFile(files[e].path), script(tarnelctl));
+    h.run("uninstall-" + word + "-hooks");
+    EXPECT_EQ(h.snapshot().size(), 5u);  // the folders, the link's file and the user's file, as it was
+    EXPECT_EQ(readFile(files.back().path), "mine\n");
+    if (files.size() > 1) {  // the line added as the refusal says: the user's script runs it
+      writeFile(files.back().path, "mine\n" + refused.substr(refused.rfind("\n  ") + 3) + "\n");
+      EXPECT_EQ(h.run("install-" + word + "-hooks").status, 0);
+    }
   }
 }
 
