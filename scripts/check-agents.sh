@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# Runs the real OpenCode and Cline CLIs, offline, with the hooks that
+# tarnelctl installs for them, and proves that those files are loaded and
+# fire, and that a program that is gone changes nothing that the agents print
+# or do. For whoever raises an agent's version (scripts/setup.sh holds them):
+# it downloads the CLIs from npm into .cache/agents, so make test leaves it out.
+#
+# In a scratch HOME, a copy of BUILD_DIR/tarnelctl installs its OpenCode and
+# Cline hooks; then a recorder, writing down its arguments, takes the copy's
+# place. Each agent gets one prompt, in a network namespace of its own with
+# only a loopback, on which tools/standin_model.py stands in for the model: it
+# asks for one shell command, then gives a final text that says whether the
+# command's output came back. With the recorder, the agent must exit 0 with
+# that text, and the hooks must have run `busy` as often as the agent's facts
+# say: OpenCode once for the prompt (chat.message) and once for the tool call
+# (tool.execute.before); Cline once for TaskStart and once for PreToolUse.
+# Then the recorder is deleted and each agent runs again: the exit status, the
+# standard output (colours taken out, the scratch folder's name made one) and
+# the requests that the model got, with what it answered, must be as with the
+# recorder. Prints one line per check; exits 1 when one fails, and 2, going
+# nowhere near a network, where it cannot run: not Linux, no right to make a
+# network namespace, no npm or CLIs.
+# usage: scripts/check-agents.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+cannot() { echo "check-agents: cannot run: $*" >&2; exit 2; }
+
+[[ $(uname -s) == Linux ]] || cannot "it needs Linux's network namespaces (unshare -n), to keep the agents offline"
+[[ -x $build/tarnelctl ]] || cannot "$build/tarnelctl is missing: make build"
+command -v unshare >/dev/null || cannot "unshare is missing (util-linux): scripts/setup.sh agents"
+ip=$(PATH=$PATH:/usr/sbin:/sbin command -v ip) || cannot "ip is missing (iproute2): scripts/setup.sh agents"
+python=$(command -v python3) || cannot "python3 is missing"
+# As root a namespace of its own; else one inside a user namespace, mapped to root.
+if unshare -n true 2>/dev/null; then
+  isolate=(unshare -n)
+elif unshare -rn true 2>/dev/null; then
+  isolate=(unshare -rn)
+else
+  cannot "no right to make a network namespace (unshare -n, or unshare -rn in a user namespace)"
+fi
+"$root/scripts/setup.sh" agents
+agents=$root/.cache/agents/node_modules
+version() { sed -n 's/^  "version": "\(.*\)",$/\1/p' "$agents/$1/package.json" 2>/dev/null; }
+opencode_version=$(version opencode-ai) cline_version=$(version cline)
+[[ -n $opencode_version && -n $cline_version ]] || cannot "the agents' CLIs are not in .cache/agents: scripts/setup.sh agents"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarnel-agents.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+home=$work/home
+mkdir -p "$work/bin" "$work/project" "$home/.config/opencode"
+cp "$build/tarnelctl" "$work/bin/tarnelctl"
+# Only what is set here reaches the agents: no key, proxy or config of the user's.
+clean=(env -i PATH="$(dirname "$(command -v node)"):/usr/local/bin:/usr/bin:/bin" LANG=C.UTF-8 TERM=dumb
+  HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
+  XDG_CACHE_HOME="$home/.cache" XDG_STATE_HOME="$home/.local/state"
+  OPENCODE_DISABLE_MODELS_FETCH=1 OPENCODE_DISABLE_AUTOUPDATE=1 OPENCODE_DISABLE_SHARE=1)
+port=18080
+cat >"$home/.config/opencode/opencode.json" <<EOF
+{
+  "\$schema": "https://opencode.ai/config.json",
+  "autoupdate": false,
+  "share": "disabled",
+  "model": "standin/standin-model",
+  "small_model": "standin/standin-model",
+  "permission": { "bash": "allow" },
+  "provider": {
+    "standin": {
+      "npm": "@ai-sdk/openai-compatible",
+      "name": "Stand-in",
+      "options": { "baseURL": "http://127.0.0.1:$port/v1", "apiKey": "dummy" },
+      "models": { "standin-model": { "name": "Stand-in model", "tool_call": true } }
+    }
+  }
+}
+EOF
+
+passed=0 failed=()
+check() {  # check WHAT COMMAND...: one line, ok or FAIL
+  if "${@:2}"; then
+    echo "ok   $1"
+    passed=$((passed + 1))
+  else
+    echo "FAIL $1"
+    failed+=("$1")
+  fi
+}
+
+# run TAG COMMAND...: COMMAND in the scratch project, offline, with the model
+# on the loopback; its output, error, exit status and the model's log in
+# $work/TAG.{stdout,stderr,status,model}.
+run() {
+  local tag=$1
+  shift
+  # shellcheck disable=SC2016  # the inner shell expands them
+  (cd "$work/project" && "${clean[@]}" "${isolate[@]}" /bin/bash -c '
+    ip=$1 python=$2 model=$3 port=$4 out=$5
+    shift 5
+    "$ip" link set lo up
+    "$python" "$model" "$port" 2>"$out.model" &
+    for _ in $(seq 100); do (: <>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+    status=0
+    timeout 300 "$@" </dev/null >"$out.stdout" 2>"$out.stderr" || status=$?
+    echo "$status" >"$out.status"
+    kill $!' run "$ip" "$python" "$root/tools/standin_model.py" "$port" "$work/$tag" "$@")
+}
+status_is() { [[ $(cat "$work/$1.status") == "$2" ]]; }
+# Standard output as it compares between runs: no colours, one name for the scratch folder.
+plain() { sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e "s|$work|WORK|g" "$work/$1.stdout"; }
+says_done() { plain "$1" | grep -qF 'Stand-in done: the command printed tool-ran-42.'; }
+# The hooks started the program N times, each time with `busy` alone.
+busy_calls() { [[ $(grep -cx busy "$work/calls" 2>/dev/null) == "$1" && $(wc -l <"$work/calls") == "$1" ]]; }
+same_status() { [[ $(cat "$work/$1.status") == $(cat "$work/$2.status") ]]; }
+same_stdout() { diff <(plain "$1") <(plain "$2") >"$work/$2.diff"; }
+same_requests() { diff <(sort "$work/$1.model") <(sort "$work/$2.model") >>"$work/$2.diff"; }
+
+echo "check-agents: opencode-ai $opencode_version and cline $cline_version, offline (${isolate[*]}), $build/tarnelctl"
+installs() { "${clean[@]}" "$work/bin/tarnelctl" "install-$1-hooks" >"$work/install-$1" 2>&1; }
+check "install-opencode-hooks: exit 0" installs opencode
+check "install-cline-hooks: exit 0" installs cline
+check "cline auth: the stand-in as an openai-compatible provider, exit 0" run auth \
+  "$agents/.bin/cline" auth -p openai-compatible -k dummy -b "http://127.0.0.1:$port/v1" -m standin-model
+rm "$work/bin/tarnelctl"
+printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>%q\n' "$work/calls" >"$work/bin/tarnelctl"
+chmod +x "$work/bin/tarnelctl"
+
+prompt='Run one shell command, then say what it printed.'
+ask() {  # ask AGENT TAG: the prompt, one-shot
+  case $1 in
+    opencode) run "$2" "$agents/.bin/opencode" run --model standin/standin-model "$prompt" ;;
+    cline) run "$2" "$agents/.bin/cline" "$prompt" ;;
+  esac
+}
+# The number of times the program was started, once OpenCode's plugin, which
+# does not wait for it, is done: the count stops changing for a second.
+calls() {
+  local count=-1 now
+  for _ in $(seq 10); do
+    now=$(wc -l <"$work/calls" 2>/dev/null || echo 0)
+    [[ $now != "$count" ]] || break
+    count=$now
+    sleep 1
+  done
+  echo "$count"
+}
+declare -A expected=([opencode]="2 (one prompt, one tool call)" [cline]="2 (TaskStart, PreToolUse)")
+for agent in opencode cline; do
+  ask "$agent" "$agent-recorded"
+  check "$agent: exit 0" status_is "$agent-recorded" 0
+  check "$agent: the stand-in's final text in its output, the command's output seen" says_done "$agent-recorded"
+  count=$(calls)
+  check "$agent: the hooks ran \"tarnelctl busy\" ${expected[$agent]%% *} times ${expected[$agent]#* }: $count" \
+    busy_calls "${expected[$agent]%% *}"
+  mv "$work/calls" "$work/calls.$agent" 2>/dev/null || true
+done
+
+rm "$work/bin/tarnelctl"
+for agent in opencode cline; do
+  ask "$agent" "$agent-gone"
+  check "$agent, program gone: the same exit status ($(cat "$work/$agent-gone.status"))" \
+    same_status "$agent-recorded" "$agent-gone"
+  check "$agent, program gone: the same standard output" same_stdout "$agent-recorded" "$agent-gone"
+  check "$agent, program gone: the same requests to the model, the same answers" \
+    same_requests "$agent-recorded" "$agent-gone"
+done
+
+if ((${#failed[@]} > 0)); then
+  echo "check-agents: ${#failed[@]} of $((passed + ${#failed[@]})) checks failed:" >&2
+  printf '  %s\n' "${failed[@]}" >&2
+  exit 1
+fi
+echo "check-agents: all $passed checks passed"
