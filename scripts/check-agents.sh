@@ -55,7 +55,10 @@ cp "$build/tarnelctl" "$work/bin/tarnelctl"
 clean=(env -i PATH="$(dirname "$(command -v node)"):/usr/local/bin:/usr/bin:/bin" LANG=C.UTF-8 TERM=dumb
   HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
   XDG_CACHE_HOME="$home/.cache" XDG_STATE_HOME="$home/.local/state"
-  OPENCODE_DISABLE_MODELS_FETCH=1 OPENCODE_DISABLE_AUTOUPDATE=1 OPENCODE_DISABLE_SHARE=1)
+  OPENCODE_DISABLE_MODELS_FETCH=1 OPENCODE_DISABLE_AUTOUPDATE=1 OPENCODE_DISABLE_SHARE=1
+  # OpenCode installs @opencode-ai/plugin into its config folder with npm's
+  # code; offline, that gives up after npm's retries only, over a minute on.
+  npm_config_fetch_retries=0)
 port=18080
 cat >"$home/.config/opencode/opencode.json" <<EOF
 {
@@ -77,12 +80,14 @@ cat >"$home/.config/opencode/opencode.json" <<EOF
 EOF
 
 passed=0 failed=()
-check() {  # check WHAT COMMAND...: one line, ok or FAIL
+check() {  # check WHAT COMMAND...: one line, ok or FAIL with what COMMAND wrote to $work/why
+  : >"$work/why"
   if "${@:2}"; then
     echo "ok   $1"
     passed=$((passed + 1))
   else
     echo "FAIL $1"
+    sed 's/^/       /' "$work/why"
     failed+=("$1")
   fi
 }
@@ -105,24 +110,78 @@ run() {
     echo "$status" >"$out.status"
     kill $!' run "$ip" "$python" "$root/tools/standin_model.py" "$port" "$work/$tag" "$@")
 }
-status_is() { [[ $(cat "$work/$1.status") == "$2" ]]; }
-# Standard output as it compares between runs: no colours, one name for the scratch folder.
-plain() { sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e "s|$work|WORK|g" "$work/$1.stdout"; }
-says_done() { plain "$1" | grep -qF 'Stand-in done: the command printed tool-ran-42.'; }
-# The hooks started the program N times, each time with `busy` alone.
-busy_calls() { [[ $(grep -cx busy "$work/calls" 2>/dev/null) == "$1" && $(wc -l <"$work/calls") == "$1" ]]; }
-same_status() { [[ $(cat "$work/$1.status") == $(cat "$work/$2.status") ]]; }
-same_stdout() { diff <(plain "$1") <(plain "$2") >"$work/$2.diff"; }
-same_requests() { diff <(sort "$work/$1.model") <(sort "$work/$2.model") >>"$work/$2.diff"; }
+status() { cat "$work/$1.status"; }
+exited_0() {
+  [[ $(status "$1") == 0 ]] && return
+  { echo "exit status $(status "$1"); its standard error ends:"; tail -n 5 "$work/$1.stderr"; } >"$work/why"
+  return 1
+}
+# TAG's standard output or error (STREAM) as two runs compare: no colours, one
+# name for the scratch folder (ids and times: none are printed).
+plain() { sed -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e "s|$work|WORK|g" "$work/$1.$2"; }
+says_done() {
+  plain "$1" stdout | grep -qF 'Stand-in done: the command printed tool-ran-42.' && return
+  { echo "its standard output ends:"; plain "$1" stdout | tail -n 5; } >"$work/why"
+  return 1
+}
+# The calls of the program since the last: "busy", a tab, the command line
+# that started it (Cline's: the hook script); once OpenCode's plugin, which
+# does not wait for the program, is done: the count stops changing for a second.
+calls() {
+  local count=-1 now
+  for _ in $(seq 10); do
+    now=0
+    [[ ! -f $work/calls ]] || now=$(wc -l <"$work/calls")
+    [[ $now != "$count" ]] || break
+    count=$now
+    sleep 1
+  done
+  mv "$work/calls" "$work/calls.$1" 2>/dev/null || touch "$work/calls.$1"
+}
+# The program ran with "busy" alone, from each of HOOK... in that order (a
+# hook that is a script, Cline's), or N times.
+busy_from() {
+  local agent=$1
+  shift
+  cut -f 1 "$work/calls.$agent" >"$work/why"
+  if [[ $1 == [0-9] ]]; then
+    [[ $(grep -cx busy "$work/why") == "$1" && $(wc -l <"$work/why") == "$1" ]] && return
+  else
+    cut -f 2 "$work/calls.$agent" | awk '{ n = split($NF, p, "/"); print p[n] }' >"$work/hooks"
+    [[ $(grep -cx busy "$work/why") == "$#" && $(paste -sd ' ' "$work/hooks") == "$*" ]] && return
+  fi
+  { echo "the calls:"; cat "$work/calls.$agent"; } >"$work/why"
+  return 1
+}
+same_status() {
+  [[ $(status "$1") == $(status "$2") ]] && return
+  echo "$(status "$1") with the program, $(status "$2") without" >"$work/why"
+  return 1
+}
+same_text() { diff <(plain "$1" "$3") <(plain "$2" "$3") >"$work/why"; }
+# The model's log: one line per request, its messages' roles and the answer,
+# sorted (OpenCode asks for a title and for the answer at once).
+same_requests() { diff <(sort "$work/$1.model") <(sort "$work/$2.model") >"$work/why"; }
 
 echo "check-agents: opencode-ai $opencode_version and cline $cline_version, offline (${isolate[*]}), $build/tarnelctl"
-installs() { "${clean[@]}" "$work/bin/tarnelctl" "install-$1-hooks" >"$work/install-$1" 2>&1; }
-check "install-opencode-hooks: exit 0" installs opencode
-check "install-cline-hooks: exit 0" installs cline
-check "cline auth: the stand-in as an openai-compatible provider, exit 0" run auth \
-  "$agents/.bin/cline" auth -p openai-compatible -k dummy -b "http://127.0.0.1:$port/v1" -m standin-model
+installs() {
+  "${clean[@]}" "$work/bin/tarnelctl" "install-$1-hooks" >"$work/why" 2>&1 || return
+  shift
+  for file; do [[ -f $home/$file ]] || { echo "no $file" >>"$work/why"; return 1; }; done
+}
+check "install-opencode-hooks: exit 0, wrote ~/.config/opencode/plugins/tarnel.js" \
+  installs opencode .config/opencode/plugins/tarnel.js
+check "install-cline-hooks: exit 0, wrote ~/Documents/Cline/Hooks/{TaskStart,UserPromptSubmit,PreToolUse}" \
+  installs cline Documents/Cline/Hooks/{TaskStart,UserPromptSubmit,PreToolUse}
+authorize() {
+  run auth "$agents/.bin/cline" auth -p openai-compatible -k dummy -b "http://127.0.0.1:$port/v1" -m standin-model
+  exited_0 auth
+}
+check "cline auth: the stand-in as its openai-compatible provider, exit 0" authorize
 rm "$work/bin/tarnelctl"
-printf '#!/bin/sh\nprintf "%%s\\n" "$*" >>%q\n' "$work/calls" >"$work/bin/tarnelctl"
+# shellcheck disable=SC2016  # the recorder's shell expands them
+printf '#!/bin/sh\nprintf "%%s\\t%%s\\n" "$*" "$(tr "\\0" " " </proc/$PPID/cmdline)" >>%q\n' \
+  "$work/calls" >"$work/bin/tarnelctl"
 chmod +x "$work/bin/tarnelctl"
 
 prompt='Run one shell command, then say what it printed.'
@@ -131,36 +190,26 @@ ask() {  # ask AGENT TAG: the prompt, one-shot
     opencode) run "$2" "$agents/.bin/opencode" run --model standin/standin-model "$prompt" ;;
     cline) run "$2" "$agents/.bin/cline" "$prompt" ;;
   esac
+  calls "$2"
 }
-# The number of times the program was started, once OpenCode's plugin, which
-# does not wait for it, is done: the count stops changing for a second.
-calls() {
-  local count=-1 now
-  for _ in $(seq 10); do
-    now=$(wc -l <"$work/calls" 2>/dev/null || echo 0)
-    [[ $now != "$count" ]] || break
-    count=$now
-    sleep 1
-  done
-  echo "$count"
-}
-declare -A expected=([opencode]="2 (one prompt, one tool call)" [cline]="2 (TaskStart, PreToolUse)")
-for agent in opencode cline; do
-  ask "$agent" "$agent-recorded"
-  check "$agent: exit 0" status_is "$agent-recorded" 0
-  check "$agent: the stand-in's final text in its output, the command's output seen" says_done "$agent-recorded"
-  count=$(calls)
-  check "$agent: the hooks ran \"tarnelctl busy\" ${expected[$agent]%% *} times ${expected[$agent]#* }: $count" \
-    busy_calls "${expected[$agent]%% *}"
-  mv "$work/calls" "$work/calls.$agent" 2>/dev/null || true
-done
+ask opencode opencode-recorded
+check "opencode: exit 0" exited_0 opencode-recorded
+check "opencode: the stand-in's final text on its output, the command's output seen" says_done opencode-recorded
+check "opencode: its plugin ran \"tarnelctl busy\" 2 times (one prompt, one tool call)" \
+  busy_from opencode-recorded 2
+ask cline cline-recorded
+check "cline: exit 0" exited_0 cline-recorded
+check "cline: the stand-in's final text on its output, the command's output seen" says_done cline-recorded
+check "cline: its hooks ran \"tarnelctl busy\" 2 times: TaskStart, PreToolUse" \
+  busy_from cline-recorded TaskStart PreToolUse
 
 rm "$work/bin/tarnelctl"
 for agent in opencode cline; do
   ask "$agent" "$agent-gone"
-  check "$agent, program gone: the same exit status ($(cat "$work/$agent-gone.status"))" \
+  check "$agent, program gone: the same exit status ($(status "$agent-gone"))" \
     same_status "$agent-recorded" "$agent-gone"
-  check "$agent, program gone: the same standard output" same_stdout "$agent-recorded" "$agent-gone"
+  check "$agent, program gone: the same standard output" same_text "$agent-recorded" "$agent-gone" stdout
+  check "$agent, program gone: the same standard error" same_text "$agent-recorded" "$agent-gone" stderr
   check "$agent, program gone: the same requests to the model, the same answers" \
     same_requests "$agent-recorded" "$agent-gone"
 done
