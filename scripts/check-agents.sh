@@ -15,9 +15,9 @@
 # say: OpenCode once for the prompt (chat.message) and once for the tool call
 # (tool.execute.before); Cline once for TaskStart and once for PreToolUse.
 # Then the recorder is deleted and each agent runs again: the exit status, the
-# standard output (colours taken out, the scratch folder's name made one) and
-# the requests that the model got, with what it answered, must be as with the
-# recorder. Prints one line per check; exits 1 when one fails, and 2, going
+# standard output and error (colours taken out, the scratch folder's name made
+# one; neither holds an id or a time) and the requests that the model got,
+# with what it answered, must be as with the recorder. Prints one line per check; exits 1 when one fails, and 2, going
 # nowhere near a network, where it cannot run: not Linux, no right to make a
 # network namespace, no npm or CLIs.
 # usage: scripts/check-agents.sh [BUILD_DIR]   (default: build)
@@ -39,11 +39,10 @@ elif unshare -rn true 2>/dev/null; then
 else
   cannot "no right to make a network namespace (unshare -n, or unshare -rn in a user namespace)"
 fi
-"$root/scripts/setup.sh" agents
+"$root/scripts/setup.sh" agents || cannot "the agents' CLIs are not in .cache/agents (above)"
 agents=$root/.cache/agents/node_modules
-version() { sed -n 's/^  "version": "\(.*\)",$/\1/p' "$agents/$1/package.json" 2>/dev/null; }
+version() { "$python" -c 'import json, sys; print(json.load(open(sys.argv[1]))["version"])' "$agents/$1/package.json"; }
 opencode_version=$(version opencode-ai) cline_version=$(version cline)
-[[ -n $opencode_version && -n $cline_version ]] || cannot "the agents' CLIs are not in .cache/agents: scripts/setup.sh agents"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnel-agents.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -52,7 +51,8 @@ home=$work/home
 mkdir -p "$work/bin" "$work/project" "$home/.config/opencode"
 cp "$build/tarnelctl" "$work/bin/tarnelctl"
 # Only what is set here reaches the agents: no key, proxy or config of the user's.
-clean=(env -i PATH="$(dirname "$(command -v node)"):/usr/local/bin:/usr/bin:/bin" LANG=C.UTF-8 TERM=dumb
+# Both CLIs are executables of their own: no node.
+clean=(env -i PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 TERM=dumb
   HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
   XDG_CACHE_HOME="$home/.cache" XDG_STATE_HOME="$home/.local/state"
   OPENCODE_DISABLE_MODELS_FETCH=1 OPENCODE_DISABLE_AUTOUPDATE=1 OPENCODE_DISABLE_SHARE=1

@@ -149,7 +149,7 @@ fi
 [[ -z ${zig_missing-} ]] ||
   echo "setup: missing, optional for macos (the typecheck is skipped): $zig_package in .cache/macos-sdk" >&2
 [[ -z ${agents_missing-} ]] ||
-  echo "setup: missing, needed for agents (the check cannot run): ${agent_packages[*]} in .cache/agents" >&2
+  echo "setup: missing, needed for agents: ${agent_packages[*]} in .cache/agents" >&2
 [[ ${NO_INSTALL-} != 1 ]] || reason='NO_INSTALL=1'
 
 packages=(${required[@]+"${required[@]}"} ${optional[@]+"${optional[@]}"})
@@ -187,6 +187,10 @@ if ((installed == 0)); then
   [[ -z ${agents_missing-} ]] || echo "setup: and: ${agents_install[*]}" >&2
   if ((${#required[@]} > 0)); then
     echo "setup: cannot go on without ${required[*]}" >&2
+    exit 1
+  fi
+  if [[ -n ${agents_missing-} ]]; then
+    echo "setup: cannot go on without ${agent_packages[*]}" >&2
     exit 1
   fi
   echo "setup: going on without them" >&2

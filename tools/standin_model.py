@@ -29,19 +29,24 @@ FINAL_BAD = "Stand-in done: the command's output never came back."
 NO_TOOL = "Stand-in reply."
 
 
-def answer(request):
-    """The reply to one request: (text, None) or (None, (tool name, arguments))."""
-    messages = request.get("messages") or []
-    offered = {t.get("function", {}).get("name") for t in request.get("tools") or []}
+def answer(messages, offered):
+    """The assistant's message: a text, or one call of a tool that is offered."""
     results = [json.dumps(m.get("content")) for m in messages if m.get("role") == "tool"]
     called = {c.get("function", {}).get("name") for m in messages for c in m.get("tool_calls") or []}
-    if not results:
-        shell = next((name for name in SHELL_TOOLS if name in offered), None)
-        return (None, (shell, SHELL_TOOLS[shell])) if shell else (NO_TOOL, None)
     final = FINAL_OK if any(MARK in r for r in results) else FINAL_BAD
-    if "attempt_completion" in offered and "attempt_completion" not in called:
-        return None, ("attempt_completion", {"result": final})
-    return final, None
+    if not results:
+        call = next((name for name in SHELL_TOOLS if name in offered), None)
+        text = NO_TOOL
+    elif "attempt_completion" in offered and "attempt_completion" not in called:
+        call, text = "attempt_completion", final
+    else:
+        call, text = None, final
+    if not call:
+        return {"role": "assistant", "content": text}
+    arguments = SHELL_TOOLS.get(call, {"result": final})
+    return {"role": "assistant", "content": None, "tool_calls": [{
+        "index": 0, "id": f"call_{len(results) + 1}", "type": "function",
+        "function": {"name": call, "arguments": json.dumps(arguments)}}]}
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -56,16 +61,13 @@ class Handler(BaseHTTPRequestHandler):
             self.send_error(404)
             return
         request = json.loads(body or b"{}")
-        text, call = answer(request)
-        roles = ",".join(m.get("role", "?") for m in request.get("messages") or [])
-        print(f"[{roles}] -> {'call ' + call[0] if call else repr(text)}", file=sys.stderr, flush=True)
+        messages = request.get("messages") or []
+        message = answer(messages, {t.get("function", {}).get("name") for t in request.get("tools") or []})
+        calls = message.get("tool_calls")
+        said = "call " + calls[0]["function"]["name"] if calls else repr(message["content"])
+        print(f"[{','.join(m.get('role', '?') for m in messages)}] -> {said}", file=sys.stderr, flush=True)
 
-        message = {"role": "assistant", "content": text}
-        if call:  # one id per call of the conversation: call_1, call_2
-            number = 1 + sum(m.get("role") == "tool" for m in request.get("messages") or [])
-            message["tool_calls"] = [{"index": 0, "id": f"call_{number}", "type": "function",
-                                      "function": {"name": call[0], "arguments": json.dumps(call[1])}}]
-        finish = "tool_calls" if call else "stop"
+        finish = "tool_calls" if calls else "stop"
         head = {"id": "chatcmpl-standin", "created": 0, "model": request.get("model", "standin-model")}
         usage = {"prompt_tokens": 1, "completion_tokens": 1, "total_tokens": 2}
         if request.get("stream"):
