@@ -30,7 +30,8 @@ cannot() { echo "check-agents: cannot run: $*" >&2; exit 2; }
 [[ -x $build/tarnelctl ]] || cannot "$build/tarnelctl is missing: make build"
 command -v unshare >/dev/null || cannot "unshare is missing (util-linux): scripts/setup.sh agents"
 ip=$(PATH=$PATH:/usr/sbin:/sbin command -v ip) || cannot "ip is missing (iproute2): scripts/setup.sh agents"
-python=$(command -v python3) || cannot "python3 is missing"
+# The interpreter itself, not a version manager's shim, which wants its environment.
+python=$(python3 -c 'import sys; print(sys.executable)') || cannot "python3 is missing"
 # As root a namespace of its own; else one inside a user namespace, mapped to root.
 if unshare -n true 2>/dev/null; then
   isolate=(unshare -n)
@@ -124,9 +125,10 @@ says_done() {
   { echo "its standard output ends:"; plain "$1" stdout | tail -n 5; } >"$work/why"
   return 1
 }
-# The calls of the program since the last: "busy", a tab, the command line
-# that started it (Cline's: the hook script); once OpenCode's plugin, which
-# does not wait for the program, is done: the count stops changing for a second.
+# The calls of the program since the last, into $work/calls.TAG: "busy", a
+# tab, the last argument of what started it (Cline's: the hook script's path);
+# once OpenCode's plugin, which does not wait for the program, is done: the
+# count stops changing for a second.
 calls() {
   local count=-1 now
   for _ in $(seq 10); do
@@ -138,19 +140,20 @@ calls() {
   done
   mv "$work/calls" "$work/calls.$1" 2>/dev/null || touch "$work/calls.$1"
 }
-# The program ran with "busy" alone, from each of HOOK... in that order (a
-# hook that is a script, Cline's), or N times.
+# TAG's calls were N, each with "busy" alone.
+busy_times() {
+  [[ $(cut -f 1 "$work/calls.$1" | grep -cx busy) == "$2" && $(wc -l <"$work/calls.$1") == "$2" ]] && return
+  { echo "the calls:"; cat "$work/calls.$1"; } >"$work/why"
+  return 1
+}
+# TAG's calls were "busy" from each HOOK in that order: the last argument of
+# what started the program is the hook script's path.
 busy_from() {
-  local agent=$1
+  local tag=$1
   shift
-  cut -f 1 "$work/calls.$agent" >"$work/why"
-  if [[ $1 == [0-9] ]]; then
-    [[ $(grep -cx busy "$work/why") == "$1" && $(wc -l <"$work/why") == "$1" ]] && return
-  else
-    cut -f 2 "$work/calls.$agent" | awk '{ n = split($NF, p, "/"); print p[n] }' >"$work/hooks"
-    [[ $(grep -cx busy "$work/why") == "$#" && $(paste -sd ' ' "$work/hooks") == "$*" ]] && return
-  fi
-  { echo "the calls:"; cat "$work/calls.$agent"; } >"$work/why"
+  [[ $(awk -F '\t' '{ n = split($2, p, "/"); print $1, p[n] }' "$work/calls.$tag") == \
+    "$(printf 'busy %s\n' "$@")" ]] && return
+  { echo "the calls:"; cat "$work/calls.$tag"; } >"$work/why"
   return 1
 }
 same_status() {
@@ -179,9 +182,11 @@ authorize() {
 }
 check "cline auth: the stand-in as its openai-compatible provider, exit 0" authorize
 rm "$work/bin/tarnelctl"
-# shellcheck disable=SC2016  # the recorder's shell expands them
-printf '#!/bin/sh\nprintf "%%s\\t%%s\\n" "$*" "$(tr "\\0" " " </proc/$PPID/cmdline)" >>%q\n' \
-  "$work/calls" >"$work/bin/tarnelctl"
+cat >"$work/bin/tarnelctl" <<EOF
+#!/bin/sh
+# A call: its arguments, a tab, the last argument of what started it.
+printf '%s\t%s\n' "\$*" "\$(tr '\0' '\n' </proc/\$PPID/cmdline | tail -n 1)" >>$(printf %q "$work/calls")
+EOF
 chmod +x "$work/bin/tarnelctl"
 
 prompt='Run one shell command, then say what it printed.'
@@ -196,7 +201,7 @@ ask opencode opencode-recorded
 check "opencode: exit 0" exited_0 opencode-recorded
 check "opencode: the stand-in's final text on its output, the command's output seen" says_done opencode-recorded
 check "opencode: its plugin ran \"tarnelctl busy\" 2 times (one prompt, one tool call)" \
-  busy_from opencode-recorded 2
+  busy_times opencode-recorded 2
 ask cline cline-recorded
 check "cline: exit 0" exited_0 cline-recorded
 check "cline: the stand-in's final text on its output, the command's output seen" says_done cline-recorded

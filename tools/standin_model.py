@@ -29,24 +29,27 @@ FINAL_BAD = "Stand-in done: the command's output never came back."
 NO_TOOL = "Stand-in reply."
 
 
+def said(text):
+    return {"role": "assistant", "content": text}
+
+
+def calls(name, arguments, number):
+    return {"role": "assistant", "content": None, "tool_calls": [{
+        "index": 0, "id": f"call_{number}", "type": "function",
+        "function": {"name": name, "arguments": json.dumps(arguments)}}]}
+
+
 def answer(messages, offered):
     """The assistant's message: a text, or one call of a tool that is offered."""
     results = [json.dumps(m.get("content")) for m in messages if m.get("role") == "tool"]
     called = {c.get("function", {}).get("name") for m in messages for c in m.get("tool_calls") or []}
-    final = FINAL_OK if any(MARK in r for r in results) else FINAL_BAD
     if not results:
-        call = next((name for name in SHELL_TOOLS if name in offered), None)
-        text = NO_TOOL
-    elif "attempt_completion" in offered and "attempt_completion" not in called:
-        call, text = "attempt_completion", final
-    else:
-        call, text = None, final
-    if not call:
-        return {"role": "assistant", "content": text}
-    arguments = SHELL_TOOLS.get(call, {"result": final})
-    return {"role": "assistant", "content": None, "tool_calls": [{
-        "index": 0, "id": f"call_{len(results) + 1}", "type": "function",
-        "function": {"name": call, "arguments": json.dumps(arguments)}}]}
+        shell = next((name for name in SHELL_TOOLS if name in offered), None)
+        return calls(shell, SHELL_TOOLS[shell], 1) if shell else said(NO_TOOL)
+    final = FINAL_OK if any(MARK in r for r in results) else FINAL_BAD
+    if "attempt_completion" in offered and "attempt_completion" not in called:
+        return calls("attempt_completion", {"result": final}, len(results) + 1)
+    return said(final)
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -63,11 +66,11 @@ class Handler(BaseHTTPRequestHandler):
         request = json.loads(body or b"{}")
         messages = request.get("messages") or []
         message = answer(messages, {t.get("function", {}).get("name") for t in request.get("tools") or []})
-        calls = message.get("tool_calls")
-        said = "call " + calls[0]["function"]["name"] if calls else repr(message["content"])
-        print(f"[{','.join(m.get('role', '?') for m in messages)}] -> {said}", file=sys.stderr, flush=True)
+        call = message.get("tool_calls")
+        what = "call " + call[0]["function"]["name"] if call else repr(message["content"])
+        print(f"[{','.join(m.get('role', '?') for m in messages)}] -> {what}", file=sys.stderr, flush=True)
 
-        finish = "tool_calls" if calls else "stop"
+        finish = "tool_calls" if call else "stop"
         head = {"id": "chatcmpl-standin", "created": 0, "model": request.get("model", "standin-model")}
         usage = {"prompt_tokens": 1, "completion_tokens": 1, "total_tokens": 2}
         if request.get("stream"):
