@@ -8,7 +8,8 @@
 # In a scratch HOME, a copy of BUILD_DIR/tarnelctl installs its OpenCode and
 # Cline hooks; then a recorder, writing down its arguments, takes the copy's
 # place. Each agent gets one prompt, in a network namespace of its own with
-# only a loopback, on which tools/standin_model.py stands in for the model: it
+# only a loopback (and a process namespace, whose end ends all that the agent
+# left running), on which tools/standin_model.py stands in for the model: it
 # asks for one shell command, then gives a final text that says whether the
 # command's output came back. With the recorder, the agent must exit 0 with
 # that text, and the hooks must have run `busy` as often as the agent's facts
@@ -32,13 +33,15 @@ command -v unshare >/dev/null || cannot "unshare is missing (util-linux): script
 ip=$(PATH=$PATH:/usr/sbin:/sbin command -v ip) || cannot "ip is missing (iproute2): scripts/setup.sh agents"
 # The interpreter itself, not a version manager's shim, which wants its environment.
 python=$(python3 -c 'import sys; print(sys.executable)') || cannot "python3 is missing"
-# As root a namespace of its own; else one inside a user namespace, mapped to root.
-if unshare -n true 2>/dev/null; then
-  isolate=(unshare -n)
-elif unshare -rn true 2>/dev/null; then
-  isolate=(unshare -rn)
+# A network namespace of its own, and a process one, whose end ends all that
+# the agent left running (Cline leaves a daemon, its "hub"); as root, else
+# inside a user namespace, mapped to root.
+if unshare -npf --mount-proc true 2>/dev/null; then
+  isolate=(unshare -npf --mount-proc)
+elif unshare -rnpf --mount-proc true 2>/dev/null; then
+  isolate=(unshare -rnpf --mount-proc)
 else
-  cannot "no right to make a network namespace (unshare -n, or unshare -rn in a user namespace)"
+  cannot "no right to make a network namespace (unshare -npf, or unshare -rnpf in a user namespace)"
 fi
 "$root/scripts/setup.sh" agents || cannot "the agents' CLIs are not in .cache/agents (above)"
 agents=$root/.cache/agents/node_modules
@@ -109,6 +112,7 @@ run() {
     status=0
     timeout 300 "$@" </dev/null >"$out.stdout" 2>"$out.stderr" || status=$?
     echo "$status" >"$out.status"
+    sleep 1  # for what the agent started and did not wait for (the OpenCode plugin)
     kill $!' run "$ip" "$python" "$root/tools/standin_model.py" "$port" "$work/$tag" "$@")
 }
 status() { cat "$work/$1.status"; }
@@ -124,21 +128,6 @@ says_done() {
   plain "$1" stdout | grep -qF 'Stand-in done: the command printed tool-ran-42.' && return
   { echo "its standard output ends:"; plain "$1" stdout | tail -n 5; } >"$work/why"
   return 1
-}
-# The calls of the program since the last, into $work/calls.TAG: "busy", a
-# tab, the last argument of what started it (Cline's: the hook script's path);
-# once OpenCode's plugin, which does not wait for the program, is done: the
-# count stops changing for a second.
-calls() {
-  local count=-1 now
-  for _ in $(seq 10); do
-    now=0
-    [[ ! -f $work/calls ]] || now=$(wc -l <"$work/calls")
-    [[ $now != "$count" ]] || break
-    count=$now
-    sleep 1
-  done
-  mv "$work/calls" "$work/calls.$1" 2>/dev/null || touch "$work/calls.$1"
 }
 # TAG's calls were N, each with "busy" alone.
 busy_times() {
@@ -195,7 +184,9 @@ ask() {  # ask AGENT TAG: the prompt, one-shot
     opencode) run "$2" "$agents/.bin/opencode" run --model standin/standin-model "$prompt" ;;
     cline) run "$2" "$agents/.bin/cline" "$prompt" ;;
   esac
-  calls "$2"
+  # The calls of the program in this run: "busy", a tab, the last argument of
+  # what started it (Cline's: the hook script's path).
+  mv "$work/calls" "$work/calls.$2" 2>/dev/null || touch "$work/calls.$2"
 }
 ask opencode opencode-recorded
 check "opencode: exit 0" exited_0 opencode-recorded
