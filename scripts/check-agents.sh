@@ -47,6 +47,8 @@ fi
 agents=$root/.cache/agents/node_modules
 version() { "$python" -c 'import json, sys; print(json.load(open(sys.argv[1]))["version"])' "$agents/$1/package.json"; }
 opencode_version=$(version opencode-ai) cline_version=$(version cline)
+# OpenCode's own executable, which the package's install script (not run) would copy into its bin/.
+case $(uname -m) in x86_64) opencode=$agents/opencode-linux-x64/bin/opencode ;; *) opencode=$agents/opencode-linux-arm64/bin/opencode ;; esac
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnel-agents.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -181,7 +183,7 @@ chmod +x "$work/bin/tarnelctl"
 prompt='Run one shell command, then say what it printed.'
 ask() {  # ask AGENT TAG: the prompt, one-shot
   case $1 in
-    opencode) run "$2" "$agents/.bin/opencode" run --model standin/standin-model "$prompt" ;;
+    opencode) run "$2" "$opencode" run --model standin/standin-model "$prompt" ;;
     cline) run "$2" "$agents/.bin/cline" "$prompt" ;;
   esac
   # The calls of the program in this run: "busy", a tab, the last argument of
