@@ -2,6 +2,8 @@
 #   make         build build/tarnelctl
 #   make test    every test: the suite, the suite again under ASan+UBSan, each fuzzer for 30 s
 #   make check-macos  typecheck every unit that a Mac build compiles for arm64 macOS (Linux; also in make test)
+#   make check-agents the OpenCode and Cline CLIs from npm run offline with our hooks: they load and fire,
+#                     and a gone program changes nothing (Linux; not in make test: downloads them)
 #   make test-repeat N=20   both suites N times in a row, stopping at the first failure (no fuzzers)
 #   make demo    drive a stand-in application on a private bus, install hooks in a scratch HOME
 #   make bench   measure against the baselines and refresh the Performance section of docs/DEVELOPING.md
@@ -36,9 +38,10 @@ DESTDIR ?=
 
 # The set-up groups of the goals asked for: build always.
 SETUP_GROUPS = build $(filter demo test fuzz bench package,$(MAKECMDGOALS)) \
-  $(if $(filter sanitized-test test-repeat,$(MAKECMDGOALS)),test) $(if $(filter test check-macos,$(MAKECMDGOALS)),macos)
+  $(if $(filter sanitized-test test-repeat,$(MAKECMDGOALS)),test) $(if $(filter test check-macos,$(MAKECMDGOALS)),macos) \
+  $(if $(filter check-agents,$(MAKECMDGOALS)),agents)
 
-.PHONY: all setup configure build installables test check-macos sanitized-build sanitized-test test-repeat fuzz stress demo bench install uninstall package dist clean
+.PHONY: all setup configure build installables test check-macos check-agents sanitized-build sanitized-test test-repeat fuzz stress demo bench install uninstall package dist clean
 
 all: build
 
@@ -62,6 +65,9 @@ test: build
 
 check-macos: build
 	@scripts/check-macos.sh $(BUILD)
+
+check-agents: installables
+	@scripts/check-agents.sh $(BUILD)
 
 sanitized-build: setup
 	@CC=clang CXX=clang++ cmake -S . -B $(SAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNEL_SANITIZE=ON >/dev/null

@@ -23,8 +23,8 @@ set(CPACK_PACKAGE_CONTACT "Tarnel developers <dev@tarnel.dev>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DESCRIPTION "tarnelctl sends commands to the Tarnel application and prints its
 replies, and installs an opt-in heartbeat hook for AI coding agents (Claude
-Code, Codex, Gemini CLI, Cursor, Qwen Code, GitHub Copilot CLI, Factory Droid)
-that keeps the computer awake while they work.
+Code, Codex, Gemini CLI, Cursor, Qwen Code, GitHub Copilot CLI, Factory Droid,
+OpenCode, Cline, Windsurf) that keeps the computer awake while they work.
 On Linux, tarneld is that application: a user service that answers those
 commands and holds a systemd-logind inhibitor while anything needs the machine.")
 set(CPACK_STRIP_FILES ON)

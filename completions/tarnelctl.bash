@@ -14,7 +14,7 @@ status${tab}show what keeps the machine awake
 doctor${tab}check the hooks and the application
 --version${tab}show the version"
     for agent in claude:'Claude Code' codex:Codex gemini:'Gemini CLI' cursor:Cursor qwen:'Qwen Code' \
-                 copilot:'Copilot CLI' droid:Droid; do
+                 copilot:'Copilot CLI' droid:Droid opencode:OpenCode cline:Cline windsurf:Windsurf; do
       described+=$'\n'"install-${agent%%:*}-hooks${tab}add the busy hook to ${agent#*:}"
       described+=$'\n'"uninstall-${agent%%:*}-hooks${tab}remove the busy hook from ${agent#*:}"
     done

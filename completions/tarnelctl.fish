@@ -12,7 +12,7 @@ complete -c tarnelctl -n $first -a doctor -d 'check the hooks and the applicatio
 complete -c tarnelctl -n $first -a --version -d 'show the version'
 set -l hooks
 for agent in claude:'Claude Code' codex:Codex gemini:'Gemini CLI' cursor:Cursor qwen:'Qwen Code' \
-    copilot:'Copilot CLI' droid:Droid
+    copilot:'Copilot CLI' droid:Droid opencode:OpenCode cline:Cline windsurf:Windsurf
     set -l word (string split -m 1 : $agent)
     complete -c tarnelctl -n $first -a install-$word[1]-hooks -d "add the busy hook to $word[2]"
     complete -c tarnelctl -n $first -a uninstall-$word[1]-hooks -d "remove the busy hook from $word[2]"

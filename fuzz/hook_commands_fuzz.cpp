@@ -2,7 +2,9 @@
 // bytes, on real files in a scratch home; the first byte picks the agent. A
 // refused install leaves the file as it was with nothing beside it; an
 // accepted one leaves a backup of the file as it was, if it had anything;
-// after uninstall no hook of ours is left. An agent's second file holds our
+// after uninstall no hook of ours is left. Where the agent has a script for
+// each hook, one refused leaves the others written. A file wholly of ours (a plugin, a
+// script) has no backup. An agent's second file holds our
 // hook for its first event already: install leaves it as it is.
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 
 #include "hooks/hook_commands.h"
 #include "hooks/hook_edit.h"
+#include "hooks/settings_location.h"
 #include "settings/settings_file.h"
 #include "settings/json_doc.h"
 
@@ -38,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const JsonSyntaxError& error) {
     if (error.endsEarly()) return 0;
   }
-  const fs::path file = home / agent.homePath, backup = file.string() + std::string(backupSuffix);
+  const fs::path file = locate(agent).path, backup = file.string() + std::string(backupSuffix);
   fs::remove_all(file.parent_path());
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << input;
@@ -53,11 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     installed = runHookCommand({Verb::install, &agent});
   } catch (const SettingsError&) {
     auto beside = std::distance(fs::directory_iterator(file.parent_path()), {});
-    if (slurp(file) != input || beside != 1 + (second.parent_path() == file.parent_path() && second != file)) abort();
+    auto others = agent.file == HookFile::script ? agent.events.size() - 1 : 0;  // the scripts of the other hooks go on
+    if (slurp(file) != input || beside != static_cast<long>(1 + others + (second.parent_path() == file.parent_path() && second != file)))
+      abort();
     return 0;
   }
   // A backup of what there was, when there was anything, and the message names it only then.
-  bool backedUp = installed.wrote && !input.empty();
+  bool backedUp = installed.wrote && !input.empty() && agent.file == HookFile::settings;  // ours alone: no backup
   if (backedUp != fs::exists(backup) || (backedUp && slurp(backup) != input)) abort();
   if ((installed.message.find("(backup: ") != std::string::npos) != backedUp) abort();
   if (twoFiles && slurp(second) != secondBefore) abort();

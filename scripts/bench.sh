@@ -22,11 +22,9 @@ cleanup() {
 trap cleanup EXIT
 
 # A private session bus and the stand-in application.
-dbus-daemon --session --nofork --nopidfile --nosyslog \
-  --address="unix:path=$work/bus" --print-address >"$work/address" &
-pids+=($!)
-for _ in $(seq 100); do [[ -s $work/address ]] && break; sleep 0.05; done
-export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/address")
+source "$root/scripts/private_bus.sh"
+start_private_bus "$work"
+pids+=("$bus_pid")
 "$build/tools/tarnel-standin" >"$work/standin.out" &
 pids+=($!)
 for _ in $(seq 100); do grep -q ready "$work/standin.out" 2>/dev/null && break; sleep 0.05; done

@@ -38,7 +38,7 @@ flags=(-target arm64-apple-macos13 -fsyntax-only -Wall -Wextra -Werror -nostdinc
   -idirafter "$root/scripts/macos-headers" -isystem "$scratch/include"
   -I"$root/src" -I"$root/tools" -I"$root/tests/support" -I"$build/generated"
   # What CMake gives the test units; the values do not matter here.
-  -DTARNELCTL_PATH='""' -DFOUNDATION_TARNELCTL_PATH='""' -DFOUNDATION_STANDIN_PATH='""' -DSOURCE_DIR='""'
+  -DTARNELCTL_PATH='""' -DFOUNDATION_TARNELCTL_PATH='""' -DFOUNDATION_STANDIN_PATH='""' -DSOURCE_DIR='""' -DNODE_PATH='""'
   -DPYTHON3_JSONSCHEMA='""' -DPYTHON3_HAS_JSONSCHEMA=0 -DPYTHON3_DBUSMOCK='""' -DPYTHON3_HAS_DBUSMOCK=0)
 
 cd "$root"

@@ -20,11 +20,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-dbus-daemon --session --nofork --nopidfile --nosyslog \
-  --address="unix:path=$work/bus" --print-address >"$work/address" &
-groups+=($!)
-for _ in $(seq 100); do [[ -s $work/address ]] && break; sleep 0.05; done
-export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$work/address")
+source "$root/scripts/private_bus.sh"
+start_private_bus "$work"
+groups+=("$bus_pid")
 
 cmake -S "$root" -B "$work/build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 (while :; do cmake --build "$work/build" -j 2 --clean-first >/dev/null 2>&1; done) &

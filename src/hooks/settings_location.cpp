@@ -20,6 +20,19 @@ std::string homeDirectory(std::string_view variable) {
   return home;
 }
 
+namespace {
+
+/// `where` as the agent's hook file: a script, the one of its first event in that folder.
+SettingsPath ofAgent(const Agent& agent, SettingsPath where) {
+  if (agent.file == HookFile::script)
+    for (std::string* path : {&where.path, &where.shown}) path->append("/").append(agent.events.front());
+  where.keepsBackup = agent.file == HookFile::settings;
+  where.runs = agent.file == HookFile::script;
+  return where;
+}
+
+}  // namespace
+
 SettingsPath locate(const Agent& agent) {
   std::string variable(agent.dirVariable);
   const char* dir = variable.empty() ? nullptr : std::getenv(variable.c_str());
@@ -37,11 +50,11 @@ SettingsPath locate(const Agent& agent) {
     std::filesystem::path own = std::filesystem::path(dir).lexically_normal();
     if (!own.has_filename()) own = own.parent_path();  // "/c/d/" is /c/d
     path += agent.pathInDir;
-    return {path, path, agent.pathInDir.starts_with('.') ? std::string(dir) : own.parent_path().string()};
+    return ofAgent(agent, {path, path, agent.pathInDir.starts_with('.') ? std::string(dir) : own.parent_path().string()});
   }
   std::string home = homeDirectory(variable), base = home;
   if (!home.ends_with('/')) home += '/';
-  return {home + std::string(agent.homePath), "~/" + std::string(agent.homePath), base};
+  return ofAgent(agent, {home + std::string(agent.homePath), "~/" + std::string(agent.homePath), base});
 }
 
 }  // namespace tarnel

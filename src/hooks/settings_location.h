@@ -14,7 +14,8 @@ namespace tarnel {
 /// `variable` (an agent's own folder variable) when there is one.
 std::string homeDirectory(std::string_view variable = "");
 
-/// The agent's settings file. Throws SettingsError when the agent's variable
+/// The agent's settings file; for an agent of hook scripts, the script of
+/// its first event (see forEvent). Throws SettingsError when the agent's variable
 /// is set to a path that is not absolute, or to a folder that the agent needs
 /// and that does not exist, or when it is not set and the home is bad.
 SettingsPath locate(const Agent& agent);

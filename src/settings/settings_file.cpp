@@ -99,7 +99,7 @@ bool isAsRead(const std::string& path, const SettingsRead& read, bool bytes = tr
 /// Whether writing over `read` makes the backup: it has content and nothing stands at the backup's name.
 bool backsUp(const SettingsPath& where, const SettingsRead& read) {
   struct stat status;
-  return read.bytes && !read.bytes->empty() && lstat(backupOf(where).c_str(), &status) != 0 && errno == ENOENT;
+  return where.keepsBackup && read.bytes && !read.bytes->empty() && lstat(backupOf(where).c_str(), &status) != 0 && errno == ENOENT;
 }
 
 /// The first copy of a settings file with content, whole or absent: written
@@ -134,10 +134,11 @@ void keepAsBackup(const SettingsPath& where, const SettingsRead& read, const std
   backUp(where, read);
 }
 
-mode_t defaultFileMode() {
+/// A new file's mode: as the umask leaves it.
+mode_t newFileMode(const SettingsPath& where) {
   mode_t mask = umask(0);
   umask(mask);
-  return 0666 & ~mask;
+  return (where.runs ? 0777 : 0666) & ~mask;
 }
 
 }  // namespace
@@ -199,7 +200,7 @@ bool replaceSettings(const SettingsPath& where, const SettingsRead& read, const 
   HeldSignals held;
   bool backup = backsUp(where, read);
   NewFile file(where, target);
-  file.fill(pieces, read.status ? read.status->st_mode & 07777 : defaultFileMode(), like, read.file.fd());
+  file.fill(pieces, read.status ? read.status->st_mode & 07777 : newFileMode(where), like, read.file.fd());
   const struct stat written = file.status();
   if (!read.status) {  // a new file: linked to its name, which fails when another program made one meanwhile
     if (!file.link(dest)) return false;
@@ -238,7 +239,7 @@ void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_
   if (!remove && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur)
     failWithErrno(where, EFBIG);
   fs::path target = remove ? fs::path(where.path) : linkTarget(where);
-  if (read.status && !remove) checkReplaceable(where, *read.status);
+  if (read.status) checkReplaceable(where, *read.status);
   if (!read.status) makeFolders(where, target.parent_path(), false);
   fs::path dir = target.parent_path();  // the folder that gets the new name, or the first one that exists above it
   while (access(dir.c_str(), F_OK) != 0 && dir != dir.parent_path()) dir = dir.parent_path();
@@ -248,6 +249,7 @@ void checkChange(const SettingsPath& where, const SettingsRead& read, std::size_
 bool removeSettings(const SettingsPath& where, const SettingsRead& read) {
   // Only our own file is removed, which no other program writes: a check just before is enough.
   if (!read.status || !isAsRead(where.path, read)) return false;
+  checkReplaceable(where, *read.status);
   if (unlink(where.path.c_str()) != 0) failWithErrno(where, errno);
   flushFolder(fs::path(where.path).parent_path());
   return true;

@@ -28,6 +28,8 @@ struct SettingsPath {
   std::string path;   ///< absolute
   std::string shown;  ///< "~/.claude/settings.json" below the home directory, else `path`
   std::string base;   ///< the folder that must exist (the home, or the agent's own folder's parent); folders below it are made
+  bool keepsBackup = true;  ///< the first content replaced is kept as a backup; a file wholly of our making needs none
+  bool runs = false;        ///< a new file here is made executable, as a hook script must be
 };
 
 /// An open file descriptor, closed with its owner.

@@ -7,6 +7,7 @@
 
 #include "cli/version.h"
 #include "hooks/agents.h"
+#include "hooks/hook_script.h"
 #include "test_support.h"
 
 namespace {
@@ -82,7 +83,7 @@ TEST(CommandLine, DryRunPrintsTheDiffAndTheMessageAndWritesNothing) {
 
 // Hooks that work, that Codex has not trusted (a comment is no trust), that are dead (in second files too, URGENT
 // where the agent blocks on them; a bare name on no folder of PATH), that Droid never runs, a file that is no JSON,
-// a link into a folder that does not exist, and no session bus at all (on macOS,
+// a link into a folder that does not exist, a script of ours that Cline does not run (a link) and one of the user's, and no session bus at all (on macOS,
 // where a notification server is always there, the test build of the Foundation back end finds no application:
 // its notifications never reach the user's own Tarnel).
 TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
@@ -90,7 +91,8 @@ TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
   const std::string tarnelctl = FOUNDATION_TARNELCTL_PATH;
 #endif
   TempDir home;
-  EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", ""}, {"PATH", "/nowhere"}};
+  EnvChanges env{{"HOME", home.path().string()}, {"DBUS_SESSION_BUS_ADDRESS", std::nullopt}, {"XDG_RUNTIME_DIR", ""}, {"PATH", "/nowhere"},
+                  {"XDG_CONFIG_HOME", std::nullopt}};
   writeFile(home.path() / ".claude/settings.json", "{}");
   ASSERT_EQ(run({tarnelctl, "install-claude-hooks"}, env).status, 0);
   std::string live = "{\"hooks\": [{\"type\": \"command\", \"command\": \"" + tarnelctl + " busy || true\"}]}";
@@ -109,8 +111,12 @@ TEST(CommandLine, DoctorReadsEveryFileOfEveryAgentAndAsksTheApplication) {
       {".factory/hooks.json", "{\"PreToolUse\": []}"},  // Droid takes the event from here, not from settings.json
       {".factory/settings.json", "{\"hooks\": {\"PreToolUse\": [" + live + ", {\"hooks\": [{\"command\": \"/gone/tarnelctl "
                                  "busy\"}]}], \"UserPromptSubmit\": [{\"hooks\": "
-                                 "[{\"command\": \"/gone/tarnelctl busy\"}]}]}}"}};
+                                 "[{\"command\": \"/gone/tarnelctl busy\"}]}]}}"},
+      {".config/opencode/plugins/tarnel.js", tarnel::ourScript(*tarnel::hookCommand("install-opencode-hooks")->agent, "/gone/tarnelctl")},
+      {"Documents/Cline/Hooks/PreToolUse", tarnel::ourScript(*tarnel::hookCommand("install-cline-hooks")->agent, tarnelctl)},
+      {"Documents/Cline/Hooks/UserPromptSubmit", "#!/bin/sh\n"}};
   for (const auto& [file, text] : files) writeFile(home.path() / file, text);
+  fs::create_symlink("PreToolUse", home.path() / "Documents/Cline/Hooks/TaskStart");  // Cline runs no link
   const std::string gone = "/gone/tarnelctl is gone", to = " points it at this program\n", none = "no hook of ours\n";
   std::string expected = "tarnelctl " + std::string(programVersion) + ": " + tarnelctl + R"(
 claude: ~/.claude/settings.json
@@ -137,7 +143,17 @@ copilot: ~/.copilot/hooks/tarnel.json
 droid: ~/.factory/settings.json
     PreToolUse            this program; not run: Droid takes this event from ~/.factory/hooks.json
     PreToolUse            )" + gone + R"(; not run: Droid takes this event from ~/.factory/hooks.json
-  ✗ UserPromptSubmit      )" + gone + " — tarnelctl install-droid-hooks" + to + R"(Tarnel:
+  ✗ UserPromptSubmit      )" + gone + " — tarnelctl install-droid-hooks" + to + R"(opencode: ~/.config/opencode/plugins/tarnel.js
+  ✗ tool.execute.before   )" + gone + " — tarnelctl install-opencode-hooks" + to + "  ✗ chat.message          " + gone +
+      " — tarnelctl install-opencode-hooks" + to + R"(cline: ~/Documents/Cline/Hooks/TaskStart
+  ✗ a symbolic link, and Cline runs only a file itself there — put the script in its place
+cline: ~/Documents/Cline/Hooks/UserPromptSubmit
+    no hook installed
+cline: ~/Documents/Cline/Hooks/PreToolUse
+  ✓ PreToolUse            this program
+windsurf: ~/.codeium/windsurf/hooks.json
+    no file, no hook installed
+Tarnel:
   ✗ status                )"
 #ifdef __APPLE__
       "no answer within 2.0 s — is the app running?\n";

@@ -11,8 +11,11 @@
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "hooks/hook_edit.h"
+#include "hooks/hook_script.h"
+#include "hooks/settings_location.h"
 #include "settings/settings_file.h"
 #include "test_support.h"
 
@@ -69,6 +72,7 @@ TEST(HookCommands, FreshInstallIsTheAgentsFormatIsDoneOnceAndUndone) {
   for (const tarnel::Agent& a : tarnel::agents) {
     std::string agent(a.word);
     SCOPED_TRACE(agent);
+    if (a.file != tarnel::HookFile::settings) continue;  // files of our own: below
     EXPECT_EQ(h.run("install-" + agent + "-hooks").status, 0);
     std::string fresh = readFile(fs::path(SOURCE_DIR) / "tests/fixtures" / (agent + ".fresh.json"));
     for (size_t at; (at = fresh.find("@COMMAND@")) != std::string::npos;) fresh.replace(at, 9, tarnelctl + " busy");
@@ -115,6 +119,92 @@ TEST(HookCommands, SecondFilesOfDroidAndCopilot) {
   expect(h.run("uninstall-copilot-hooks"), 0, "✓ Removed Tarnel hooks (2). Restart Copilot CLI to apply.\n  Nothing "
          "else was left in ~/.copilot/hooks/tarnel.json, so it is deleted.\n");
   EXPECT_EQ(readFile(copilot), "{\"x\": 1}");
+}
+
+// OpenCode's plugin and Cline's scripts: exactly the fixture's text (Cline's executable), a gone program's
+// repointed, deleted whole; a file of the user's at a name is neither replaced nor deleted, and then none is written.
+TEST(HookCommands, FilesOfOurOwnAreTheFixturesTextAndOursAlone) {
+  // Each agent's fixture, how it writes the program (at "@"), and what install says of a file of the user's.
+  const std::tuple<std::string, std::string, std::string, std::string> own[] = {
+      {"opencode", "opencode.fresh.js", "\"@\"", " is a plugin of your own — refusing to replace it. Give it another "
+       "name in that folder (OpenCode loads every .js and .ts file there), then run again."},
+      {"cline", "cline.fresh.sh", "@", " is a hook script of your own — refusing to replace it. To have it run "
+       "Tarnel's heartbeat too, add this line to it, then run again:\n  " + tarnelctl + " busy >/dev/null 2>&1 </dev/null || true"}};
+  unsetenv("XDG_CONFIG_HOME");
+  for (const auto& [word, fixture, literal, refused] : own) {
+    SCOPED_TRACE(word);
+    Home h;
+    setenv("HOME", h.dir.path().c_str(), 1);
+    const tarnel::Agent& a = *tarnel::hookCommand("install-" + word + "-hooks")->agent;
+    std::vector<tarnel::SettingsPath> files;
+    for (size_t e = 0; e < (a.file == tarnel::HookFile::script ? a.events.size() : 1); ++e) files.push_back(tarnel::locate(tarnel::forEvent(a, e)));
+    auto script = [&, fixture = fixture, literal = literal](std::string program) {
+      std::string text = readFile(fs::path(SOURCE_DIR) / "tests/fixtures" / fixture);
+      return text.replace(text.find("@PROGRAM@"), 9, std::string(literal).replace(literal.find('@'), 1, program));
+    };
+    auto dry = h.run("install-" + word + "-hooks -n");
+    EXPECT_NE(dry.out.find("--- /dev/null\n+++ " + files.back().path + "\n"), std::string::npos) << dry.out;
+    EXPECT_TRUE(h.snapshot().empty());
+    for (std::string program : {tarnelctl, std::string("/gone/tarnelctl")}) {
+      for (const auto& f : files) writeFile(f.path, script(program));
+      EXPECT_EQ(h.run("install-" + word + "-hooks").out.starts_with(program == tarnelctl ? "Tarnel hooks already" : "✓ Updated"), true);
+      for (const auto& f : files) EXPECT_EQ(readFile(f.path), script(tarnelctl));
+    }
+    std::string deleted;
+    for (const auto& f : files) deleted += "\n  Deleted " + f.shown + ".";
+    expect(h.run("uninstall-" + word + "-hooks"), 0, "✓ Removed Tarnel hooks (" + std::to_string(a.events.size()) + "). Restart " +
+           std::string(a.restartName) + " to apply." + deleted + "\n");
+    EXPECT_EQ(h.snapshot().size(), 3u);  // the three folders made, and no file: none, nor a backup
+    EXPECT_EQ(h.run("install-" + word + "-hooks").status, 0);
+    for (const auto& f : files) EXPECT_TRUE(fs::status(f.path).permissions() == (a.file == tarnel::HookFile::script ? fs::perms(0755) : fs::perms(0644)));
+    // A file of ours with a second hard link, or a link at our name, is not ours to delete or write through.
+    fs::create_hard_link(files[0].path, h.dir.path() / "second");
+    EXPECT_NE(h.run("uninstall-" + word + "-hooks").err.find("it has 2 hard links"), std::string::npos);
+    fs::remove(h.dir.path() / "second");
+    h.run("uninstall-" + word + "-hooks");
+    fs::create_symlink(h.dir.path() / "second", files[0].path);
+    writeFile(h.dir.path() / "second", script(tarnelctl));
+    expect(h.run("uninstall-" + word + "-hooks"), 0, "No Tarnel hooks found.\n");
+    EXPECT_EQ(h.run("install-" + word + "-hooks").err.find(files[0].shown + " is a symbolic link"), 0u);
+    fs::remove(files[0].path);
+    // A file of the user's at our name: its hook alone is refused, the others are written all the same.
+    writeFile(files.back().path, "mine\n");
+    auto before = h.snapshot();
+    expect(h.run("install-" + word + "-hooks -n"), 1, "", files.back().shown + refused + "\n");
+    EXPECT_EQ(h.snapshot(), before);
+    EXPECT_EQ(h.run("install-" + word + "-hooks").err.find(files.back().shown + refused + (files.size() > 1 ? "\n  The others" : "\n")), 0u);
+    for (size_t e = 0; e + 1 < files.size(); ++e) EXPECT_EQ(readFile(files[e].path), script(tarnelctl));
+    h.run("uninstall-" + word + "-hooks");
+    EXPECT_EQ(h.snapshot().size(), 5u);  // the folders, the link's file and the user's file, as it was
+    EXPECT_EQ(readFile(files.back().path), "mine\n");
+    if (files.size() > 1) {  // the line added as the refusal says: the user's script runs it
+      writeFile(files.back().path, "mine\n" + refused.substr(refused.rfind("\n  ") + 3) + "\n");
+      EXPECT_EQ(h.run("install-" + word + "-hooks").status, 0);
+    }
+  }
+}
+
+// What the agent runs: the program with "busy", and whatever becomes of the program, its answer to go on
+// (Cline's script) or nothing thrown (OpenCode's plugin, loaded and its hooks called by node as OpenCode does).
+TEST(HookCommands, FilesOfOurOwnRunTheProgramAndNeverFailTheAgent) {
+  TempDir dir;
+  fs::path recorder = dir.path() / "rec/tarnelctl", log = dir.path() / "log";
+  writeFile(recorder, "#!/bin/sh\necho \"$@\" >> " + log.string() + "\n");
+  fs::permissions(recorder, fs::perms(0755));
+  for (std::string program : {recorder.string(), std::string("/gone/tarnelctl"), dir.path().string(), log.string()}) {
+    SCOPED_TRACE(program);
+    fs::path script = dir.path() / "PreToolUse", plugin = dir.path() / "tarnel.mjs";
+    writeFile(script, tarnel::ourScript(*tarnel::hookCommand("install-cline-hooks")->agent, program));
+    fs::permissions(script, fs::perms(0755));
+    expect(run({"/bin/sh", "-c", "echo '{\"hookName\": \"PreToolUse\"}' | \"$0\"", script.string()}), 0, "{\"cancel\": false}\n");
+    if (!NODE_PATH[0]) continue;
+    writeFile(plugin, tarnel::ourScript(*tarnel::hookCommand("install-opencode-hooks")->agent, program));
+    expect(run({NODE_PATH, SOURCE_DIR "/tests/hooks/opencode_plugin.mjs", plugin.string()}), 0, "");
+  }
+  // The plugin does not wait for the program: the recorder's lines come when they come.
+  for (int i = 0; i < 200 && readFile(log).size() < (NODE_PATH[0] ? 15 : 5); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(readFile(log), NODE_PATH[0] ? "busy\nbusy\nbusy\n" : "busy\n");
+  if (!NODE_PATH[0]) GTEST_SKIP() << "OpenCode's plugin not run: CMake found no node (Debian: nodejs; Homebrew: node)";
 }
 
 void padded(const fs::path& f) { writeFile(f, "{\"padding\": \"" + std::string(3000, 'p') + "\"}"); }

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """usage: validate.py AGENT FILE: checks FILE against our schema of what AGENT
-(claude, codex, gemini, cursor, qwen, copilot or droid) accepts where tarnelctl writes."""
+(claude, codex, gemini, cursor, qwen, copilot, droid or windsurf) accepts where tarnelctl writes."""
 import json
 import pathlib
 import sys
