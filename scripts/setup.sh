@@ -33,7 +33,7 @@ debian_packages() {
         gobjc gobjc++ gnustep-make libgnustep-base-dev gnustep-base-runtime
       # Each of these has tests that skip without it.
       printf '%s optional\n' python3-jsonschema python3-dbusmock python3-dbus python3-gi systemd \
-        groff bash-completion zsh fish dpkg-dev file lintian ;;
+        groff bash-completion zsh fish dpkg-dev file lintian nodejs ;;
     fuzz) printf '%s required\n' clang libclang-rt-dev ;;
     bench) printf '%s required\n' hyperfine jq dbus-daemon dbus-bin ;;
     package) printf '%s required\n' dpkg-dev file; echo 'lintian optional' ;;
@@ -47,7 +47,7 @@ debian_packages() {
 brew_packages() {
   case $1 in
     build) printf '%s required\n' cmake nlohmann-json ;;
-    test) echo 'googletest required'; printf '%s optional\n' bash bash-completion@2 fish groff ;;
+    test) echo 'googletest required'; printf '%s optional\n' bash bash-completion@2 fish groff node ;;
     bench) printf '%s required\n' hyperfine jq ;;
     demo | fuzz | package | macos) ;;  # Foundation and Apple's clang come with Xcode; no libFuzzer there
     agents) ;;  # the check needs Linux's network namespaces
