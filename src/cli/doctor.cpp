@@ -1,7 +1,5 @@
 #include "cli/doctor.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
@@ -207,8 +205,7 @@ void checkFile(Report& report, const Agent& agent, const HookRules& rules, const
       return report.line(Mark::none, "", "no file, no hook installed");
     }
     hooks = ourHooks(agent, read.bytes, rules);
-    struct stat link;
-    if (agent.file == HookFile::script && !hooks.empty() && lstat(where.path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+    if (agent.file == HookFile::script && !hooks.empty() && isSymbolicLink(where.path))
       return report.line(Mark::bad, "", "a symbolic link, and " + std::string(agent.restartName) +
                                             " runs only a file itself there — put the script in its place");
   } catch (const SettingsError& error) {

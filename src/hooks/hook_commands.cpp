@@ -73,10 +73,12 @@ void planEdit(const HookCommand& command, const HookRules& rules, Events addTo, 
   const Agent& agent = *command.agent;
   const std::string path = planned.where.path;
   const auto& text = planned.read->bytes;
+  // A link at the name of a file of our own is the user's, whatever it leads to: never written through
+  // (the agent may not even run it), never emptied.
+  const bool linked = agent.file != HookFile::settings && isSymbolicLink(path);
   try {
     if (command.verb == Verb::install) {
-      struct stat link;  // files of our own are never written through a link: the agent may not even run it
-      if (agent.file != HookFile::settings && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode))
+      if (linked)
         throw Refused(" is a symbolic link, and a file of Tarnel's own is never written through one — remove it, "
                       "then run again.", true);
       InstallEdit edit = installHook(agent, text, rules, addTo);
@@ -87,9 +89,7 @@ void planEdit(const HookCommand& command, const HookRules& rules, Events addTo, 
         return installMessage(agent, path, done, rules, backup);
       };
     } else {
-      struct stat link;  // a link at the name of a file of our own is the user's, whatever it leads to
       static const std::optional<std::string> none;
-      bool linked = agent.file != HookFile::settings && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
       UninstallEdit edit = uninstallHook(agent, linked ? none : text, rules);  // the edit refers to these bytes
       planned.text = std::move(edit.text);
       planned.removed = edit.removed;
@@ -292,16 +292,17 @@ HookOutcome runEventFiles(const HookCommand& command, const Run& run) {
     if (!plans[e]) continue;
     installed.added.insert(installed.added.end(), plans[e]->added.begin(), plans[e]->added.end());
     installed.updated.insert(installed.updated.end(), plans[e]->updated.begin(), plans[e]->updated.end());
+    const std::string shown = plans[e]->where.shown;
     try {
       HookOutcome one = runOnFile({command.verb, &files[e]}, run, std::nullopt, std::move(plans[e]));
-      if (one.wrote) changed += (changed.empty() ? "" : ", ") + locate(files[e]).shown;
+      if (one.wrote) changed += (changed.empty() ? "" : ", ") + shown;
       done = {"", done.wrote || one.wrote, done.removed + one.removed, "", done.note + one.note};
     } catch (const SettingsError& error) {
       if (changed.empty() || run.disk.dryRun()) throw;
       throw SettingsError(error.what() + ("\n  Changed all the same: " + changed + "."));
     }
   }
-  std::string folder = locate(agent).path.substr(0, locate(agent).path.rfind('/'));
+  const std::string first = locate(agent).path, folder = first.substr(0, first.rfind('/'));
   if (command.verb == Verb::uninstall) done.message = done.wrote ? uninstallMessage(agent, done.removed, false) + done.note : std::string(noneFound);
   else done.message = done.wrote ? installMessage(agent, folder, installed, run.rules, false) : std::string(alreadyInstalled);
   if (!taken.empty())

@@ -143,6 +143,11 @@ mode_t newFileMode(const SettingsPath& where) {
 
 }  // namespace
 
+bool isSymbolicLink(const std::string& path) {
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 SettingsRead readSettings(const SettingsPath& where) {
   SettingsRead read;
   // Without O_NONBLOCK, opening a FIFO that stands at the path would wait for a writer for ever.

@@ -86,6 +86,9 @@ bool exchangeFiles(const std::string& a, const std::string& b);
 /// that cannot swap, or another program's save just before the swap.
 inline bool (*swapFiles)(const std::string& a, const std::string& b) = exchangeFiles;
 
+/// Whether a symbolic link stands at `path` itself.
+bool isSymbolicLink(const std::string& path);
+
 /// Reads the file at `where`, through symbolic links. Throws SettingsError
 /// for a file that cannot be read, is no regular file, or is over the limit.
 SettingsRead readSettings(const SettingsPath& where);
